@@ -1,0 +1,182 @@
+#include "engine/engine_main.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "base/alias_table.h"
+#include "base/line_reader.h"
+#include "base/text_utils.h"
+#include "engine/drivers.h"
+#include "engine/early_options.h"
+#include "engine/option_reader.h"
+#include "engine/option_state.h"
+#include "engine/proxy_settings.h"
+#include "engine/run_state.h"
+#include "engine/special_modes.h"
+#include "engine/text_stream.h"
+#include "platform/environment.h"
+#include "platform/os_version.h"
+#include "platform/paths.h"
+#include "platform/time_zone.h"
+
+namespace {
+
+const char* const usage_lines[] = {
+    "Usage: tavrin [-host:server] [-port:service] [-news [-noarchive]] [-to:address | -tolist:filename] "
+    "[-cc:address | -cclist:filename]  [-bcc:address | -bcclist:filename] -from:address [-repltyto:address] "
+    "[-verify] [-s:subject] [-import|-t] [-ns] [-file:filename] [-rm] [-nomsg | -msg:text] [-html [-alt]] "
+    "[-config] [-a:filename ...] [-dir:dirname]",
+    "Usage: tavrin [-host:server] [-port:service] [-imap [-mbox:name]] -user:userid -pass:password "
+    "[-file:filename [-extract:[path]] [-msg:nbr] [-exec:cmd] [-br] [-rm]",
+    "Usage: tavrin [-connect:string | -disconnect:string] [-noop] [options...]",
+};
+
+void read_environment()
+{
+    const char* base = get_env("TAVRIN_PATH");
+    call_state().base_path = base ? base : default_base_path;
+    const char* config = get_env("TAVRIN_CONFIG");
+    call_state().config_file = config ? config : "tavrin.txt";
+    call_state().meter_file.clear();
+}
+
+void pre_pass(int argc, const char* const* argv)
+{
+    bool want_version = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i] ? argv[i] : "";
+        if (std::strncmp(arg, "-meter:", 7) == 0) call_state().meter_file = unquote(arg + 7, '"');
+        else if (std::strcmp(arg, "-free") == 0) detach_console();
+        else if (std::strcmp(arg, "-osver") == 0) want_version = true;
+    }
+    OsVersion version;
+    if (want_version && read_os_version(version))
+        report_stream << "Major: " << version.major << ", Minor: " << version.minor
+                      << ", Platform: " << version.platform_id << "\r\n";
+}
+
+// Runs the dialer with a connect or disconnect command when both are set.
+void dial(const string& command, bool report)
+{
+    const string& dialer = options().dialer;
+    if (dialer.empty() || command.empty()) return;
+    string line = dialer + " " + command;
+    if (report) report_stream << "Exec: '" << line << "'\r\n";
+    run_command(line.c_str());
+}
+
+void load_alternative_text()
+{
+    OptionState& o = options();
+    if (o.alt_file.empty()) return;
+    LineReader reader(o.alt_file.c_str(), 1022);
+    if (!reader.is_open()) return;
+    std::string text, line;
+    while (reader.next(line)) {
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        text += line;
+        text += "\r\n";
+    }
+    o.alt_text = string(text.data(), text.size());
+}
+
+void load_alias_table()
+{
+    const string& file = options().alias;
+    if (file.empty()) return;
+    LineReader reader(file.c_str(), 254);
+    std::string line;
+    char name[256], expansion[256];
+    while (reader.next(line)) {
+        if (line[0] == '#' || line[0] == '\\') continue;
+        name[0] = expansion[0] = 0;
+        if (std::sscanf(line.c_str(), "%255[^:]: %255[^#\t\r\n]", name, expansion) == 2)
+            alias_add(name, expansion);
+    }
+}
+
+bool receive_wanted()
+{
+    const OptionState& o = options();
+    if (o.upload || o.import || !o.from.empty()) return false;
+    return !o.user.empty() || (!o.cert.empty() && o.level == "2") || o.auth;
+}
+
+// Steps 12.1 to 12.7 of a repetition: prepare and run one driver.
+int run_job()
+{
+    load_alternative_text();
+    load_alias_table();
+    OptionState& o = options();
+    o.saved_to = o.to;
+    if (o.domain.empty()) o.domain = o.smtp_host;
+    return receive_wanted() ? receive_driver() : send_driver();
+}
+
+// Step 13: the work left after the job; returns the job's final result.
+int after_job(int result)
+{
+    RunState& rs = run_state();
+    rs.file_list.clear();
+    if (!options().rmfile.empty()) remove_file_traced(options().rmfile.c_str(), __FILE__, __LINE__);
+    string next;
+    while (rs.train_queue.take_first(next)) {
+        rs.attachment_list.clear();
+        rs.attachment_list.add(next);
+        result = send_driver();
+    }
+    return result;
+}
+
+int run_once(int argc, const char* const* argv)
+{
+    RunState& rs = run_state();
+    rs.current_transport = rs.clients->smtp.get();
+    rs.current_reader = rs.clients->pop3.get();
+    reset_run_options();
+    read_early_options(argc, argv);
+    if (file_exists(call_state().config_file.c_str())) read_proxy_settings();
+    read_options(argc, argv);
+
+    OptionState& o = options();
+    if (o.raw) o.extract = 0;
+    dial(o.connect, true);
+    run_special_modes(argc, argv);
+    int result = o.noop ? 0 : run_job();
+    return after_job(result);
+}
+
+}  // namespace
+
+int engine_main(int argc, const char* const* argv)
+{
+    clear_report();
+    read_environment();
+    reset_run_options();
+    if (argc <= 1) {
+        for (const char* line : usage_lines) report_stream << line << "\r\n";
+        return 1;
+    }
+    refresh_time_zone();
+    pre_pass(argc, argv);
+
+    RunState& rs = run_state();
+    ClientObjects clients(call_state().meter_file);
+    rs.clients = &clients;
+
+    int result;
+    for (;;) {
+        result = run_once(argc, argv);
+        int interval = options().every;
+        if (interval < 1) break;
+        sleep_ms(static_cast<unsigned long>(interval) * 1000UL);
+    }
+
+    dial(options().disconnect, false);
+    rs.current_transport = nullptr;
+    rs.current_reader = nullptr;
+    rs.clients = nullptr;
+    reset_run_options();
+    return result;
+}

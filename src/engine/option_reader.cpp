@@ -1,0 +1,53 @@
+#include "engine/option_reader.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "base/text_utils.h"
+#include "engine/option_state.h"
+#include "engine/option_table.h"
+
+namespace {
+
+bool row_applies(const OptionRow& row)
+{
+    switch (row.group) {
+    case OptionGroup::imap_only: return options().imap != 0;
+    case OptionGroup::pgp_only: return options().pgp != 0;
+    default: return true;
+    }
+}
+
+// The rest of the argument when it matches the row's name, else null.
+const char* match_row(const OptionRow& row, const char* arg)
+{
+    size_t n = std::strlen(row.name);
+    if (n > 0 && row.name[n - 1] == ':') return std::strncmp(arg, row.name, n) == 0 ? arg + n : nullptr;
+    return std::strcmp(arg, row.name) == 0 ? arg + n : nullptr;
+}
+
+void apply_row(const OptionRow& row, const char* raw)
+{
+    string value = row.kind == ValueKind::verbatim ? string(raw)
+                   : row.kind == ValueKind::escape ? unquote(raw, '"', true)
+                                                   : unquote(raw, '"');
+    OptionArg arg{value, raw, std::strtol(raw, nullptr, 10)};
+    row.apply(arg);
+}
+
+}  // namespace
+
+void read_options(int argc, const char* const* argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i] ? argv[i] : "";
+        for (size_t r = 0; r < option_row_count; ++r) {
+            const OptionRow& row = option_rows[r];
+            if (!row_applies(row)) continue;
+            if (const char* rest = match_row(row, arg)) {
+                apply_row(row, rest);
+                break;
+            }
+        }
+    }
+}

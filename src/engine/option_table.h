@@ -1,0 +1,27 @@
+// The rows of the main option reader. A name that ends in ':' matches every
+// argument beginning with it (the rest is the value); any other name matches
+// only the argument equal to it.
+#pragma once
+
+#include <cstddef>
+
+#include "base/text_string.h"
+
+enum class ValueKind { plain, escape, verbatim };
+enum class OptionGroup { always, imap_only, pgp_only };
+
+struct OptionArg {
+    const string& value;  // after unquote (or verbatim)
+    const char* raw;      // the argument's rest, unchanged
+    long number;          // strtol of raw
+};
+
+struct OptionRow {
+    const char* name;
+    ValueKind kind;
+    OptionGroup group;
+    void (*apply)(const OptionArg& arg);
+};
+
+extern const OptionRow option_rows[];
+extern const size_t option_row_count;

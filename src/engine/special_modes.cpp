@@ -1,0 +1,33 @@
+#include "engine/special_modes.h"
+
+#include "engine/option_state.h"
+#include "engine/text_stream.h"
+
+namespace {
+
+struct SpecialMode {
+    const char* description;
+    int OptionState::*flag;
+    void (*run)(int argc, const char* const* argv);  // null: not in this build
+};
+
+const SpecialMode special_modes[] = {
+    {"web-mail forms", &OptionState::web_mode, nullptr},
+    {"raw-socket tests", &OptionState::rawsock, nullptr},
+    {"SAP multicast tests", &OptionState::sap, nullptr},
+    {"XML commands", &OptionState::xml, nullptr},
+    {"UDP tests", &OptionState::udp, nullptr},
+    {"base64 decoding", &OptionState::decode_base64, nullptr},
+    {"base64 encoding", &OptionState::encode_base64, nullptr},
+};
+
+}  // namespace
+
+void run_special_modes(int argc, const char* const* argv)
+{
+    for (const SpecialMode& mode : special_modes) {
+        if (!(options().*mode.flag)) continue;
+        if (mode.run) mode.run(argc, argv);
+        else error_stream << "ERROR: " << mode.description << " are not available in this build\r\n";
+    }
+}

@@ -1,0 +1,39 @@
+#include "platform/paths.h"
+
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+const char* const null_device = "/dev/null";
+const char* const default_base_path = "/tmp";
+
+string join_path(const string& dir, const string& name)
+{
+    if (dir.empty()) return name;
+    return dir + path_separator + name;
+}
+
+long last_separator(const char* path)
+{
+    long found = -1;
+    for (long i = 0; path && path[i]; ++i)
+        if (path[i] == '/' || path[i] == '\\') found = i;
+    return found;
+}
+
+string to_platform_separators(const string& path) { return path.replace_char('\\', path_separator); }
+
+bool file_exists(const char* path)
+{
+    struct stat st;
+    return path && stat(path, &st) == 0;
+}
+
+int64_t file_size(const char* path)
+{
+    struct stat st;
+    if (!path || stat(path, &st) != 0) return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
+int remove_file(const char* path) { return std::remove(path); }

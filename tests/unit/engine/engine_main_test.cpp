@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "engine/engine_main.h"
+#include "engine/option_state.h"
+#include "engine/proxy_settings.h"
+#include "engine/text_stream.h"
+
+namespace {
+
+int run(std::vector<const char*> args)
+{
+    args.insert(args.begin(), "tavrin");
+    return engine_main(static_cast<int>(args.size()), args.data());
+}
+
+struct Output {
+    int status;
+    std::string out;
+};
+
+Output run_program(const std::string& args)
+{
+    std::string cmd = std::string(TAVRIN_BINARY) + " " + args + " 2>/dev/null";
+    Output result{0, ""};
+    FILE* p = popen(cmd.c_str(), "r");
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) result.out.append(buf.data(), n);
+    int status = pclose(p);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+}  // namespace
+
+TEST(EngineMain, NoOptionsWritesExactlyTheUsageLines)
+{
+    EXPECT_EQ(run({}), 1);
+    const std::string& text = report_stream.contents();
+    ASSERT_EQ(text.rfind("Usage: tavrin [-host:server] [-port:service] [-news [-noarchive]]", 0), 0u);
+    size_t lines = 0, pos = 0;
+    while ((pos = text.find("\r\n", pos)) != std::string::npos) ++lines, pos += 2;
+    EXPECT_EQ(lines, 3u);
+    EXPECT_NE(text.find("\r\nUsage: tavrin [-connect:string | -disconnect:string] [-noop] [options...]\r\n"),
+              std::string::npos);
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+}
+
+TEST(EngineMain, ProgramWritesUsageAndVersionLine)
+{
+    Output usage = run_program("");
+    EXPECT_EQ(usage.status, 1);
+    EXPECT_EQ(usage.out.rfind("Usage: tavrin", 0), 0u);
+    Output version = run_program("-osver -noop");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("Major: ", 0), 0u);
+    EXPECT_NE(version.out.find(", Platform: 2\r\n"), std::string::npos);
+    EXPECT_EQ(version.out.find("\r\n"), version.out.size() - 2);  // one line
+}
+
+TEST(EngineMain, NoopSucceedsWithoutSending)
+{
+    EXPECT_EQ(run({"-noop", "-to:a@example.com"}), 0);
+    EXPECT_EQ(error_stream.contents(), "");
+}
+
+TEST(EngineMain, TimeoutOutlivesTheCall)
+{
+    EXPECT_EQ(run({"-tmo:20", "-noop"}), 0);
+    EXPECT_EQ(run({"-noop"}), 0);
+    EXPECT_EQ(process_state().timeout, 20);
+    run({"-tmo:300", "-noop"});
+}
+
+TEST(EngineMain, WhichElementsSwitchTheConfigurationOn)
+{
+    struct Case { std::vector<const char*> args; int want; } cases[] = {
+        {{"-port:2525", "-tmo:30"}, 0},
+        {{"-firewall:x", "-tunnel:proxy:8080", "-ldap:dir:3389", "-search:(cn=x)", "-base:o=x", "-binddn:cn=a",
+          "-bindpwd:p", "-attrib:mail", "-tmo:300"}, 0},
+        {{"-port:2525", "-host:mail.example.com"}, 1},
+        {{"-port:2525", "-to:a@example.com"}, 1},
+        {{"-if:127.0.0.1"}, 1},
+        {{"-config:/nonexistent.txt"}, 1},
+    };
+    for (auto& c : cases) {
+        process_state().use_config = 0;
+        c.args.push_back("-noop");
+        if (c.want == 0) c.args.pop_back();  // "-noop" would switch it on itself
+        run(c.args);
+        EXPECT_EQ(process_state().use_config, c.want) << c.args[0];
+    }
+    process_state().use_config = 0;
+}
+
+TEST(EngineMain, OptionStateIsResetAfterTheCall)
+{
+    run({"-host:mail.example.com", "-port:2525", "-noop"});
+    EXPECT_STREQ(options().smtp_host.c_str(), "localhost");
+    EXPECT_STREQ(options().smtp_port.c_str(), "25");
+    process_state().use_config = 0;
+}
+
+TEST(EngineMain, DriverThatIsMissingFailsHonestly)
+{
+    EXPECT_EQ(run({"-to:a@example.com", "-from:b@example.com"}), 1);
+    EXPECT_NE(error_stream.contents().find("Could not send: "), std::string::npos);
+    EXPECT_EQ(run({"-user:joe", "-pass:x"}), 1);
+    EXPECT_NE(error_stream.contents().find("Could not receive: "), std::string::npos);
+    process_state().use_config = 0;
+}
+
+TEST(EngineMain, RmfileIsRemovedAfterTheJobAndReportedAtLevelTwo)
+{
+    std::string path = "/tmp/tavrin-rmfile-test.txt";
+    std::ofstream(path) << "x";
+    std::string arg = "-rmfile:" + path;
+    EXPECT_EQ(run({arg.c_str(), "-v:2", "-noop"}), 0);
+    std::ifstream gone(path);
+    EXPECT_FALSE(gone.good());
+    EXPECT_NE(report_stream.contents().find("REMOVE '" + path + "' file: "), std::string::npos);
+    process_state().use_config = 0;
+}
+
+TEST(ProxySettings, ReadFromTheConfigurationFile)
+{
+    std::string path = "/tmp/tavrin-proxy-test.txt";
+    std::ofstream(path) << "HOST ignored.example.com\nproxy_host  \"proxy.example.com\"\r\nPROXY_PORT 3128";
+    call_state().config_file = path.c_str();
+    read_proxy_settings();
+    EXPECT_STREQ(options().proxy_host.c_str(), "proxy.example.com");
+    EXPECT_STREQ(options().proxy_port.c_str(), "3128");
+    reset_run_options();
+    std::remove(path.c_str());
+}
