@@ -1,16 +1,8 @@
 #include "base/alias_table.h"
 
-#include <cstring>
+#include "base/heap_text.h"
 
 namespace {
-
-char* copy_text(const char* text)
-{
-    size_t n = std::strlen(text);
-    char* copy = new char[n + 1];
-    std::memcpy(copy, text, n + 1);
-    return copy;
-}
 
 // The two lists own their texts: they go when the process ends.
 struct AliasTable {
@@ -18,9 +10,8 @@ struct AliasTable {
     ListOf replacements;
     ~AliasTable()
     {
-        void* text;
-        while (patterns.take_first(text)) delete[] static_cast<char*>(text);
-        while (replacements.take_first(text)) delete[] static_cast<char*>(text);
+        free_texts(patterns);
+        free_texts(replacements);
     }
 };
 

@@ -1,5 +1,6 @@
-// The fields of the web-mail request ("name=value" texts), filled and owned
-// by the web-mail reader; form_value searches them.
+// The fields of the web-mail request ("name=value" heap texts made with
+// copy_text), filled by the web-mail reader and freed by engine_main;
+// form_value searches them.
 #pragma once
 
 #include "base/lists.h"

@@ -7,6 +7,10 @@
 #include "base/alias_table.h"
 #include "base/line_reader.h"
 #include "base/text_utils.h"
+#include "base/form_fields.h"
+#include "base/heap_text.h"
+#include "engine/address_list.h"
+#include "engine/config_reader.h"
 #include "engine/drivers.h"
 #include "engine/early_options.h"
 #include "engine/option_reader.h"
@@ -15,6 +19,7 @@
 #include "engine/run_state.h"
 #include "engine/special_modes.h"
 #include "engine/text_stream.h"
+#include "engine/web_options.h"
 #include "platform/environment.h"
 #include "platform/os_version.h"
 #include "platform/paths.h"
@@ -96,6 +101,18 @@ void load_alias_table()
     }
 }
 
+// The list files replace To, Cc and Bcc.
+void load_list_files()
+{
+    OptionState& o = options();
+    struct ListFile {
+        string* file;
+        string* target;
+    } lists[] = {{&o.tolist, &o.to}, {&o.cclist, &o.cc}, {&o.bcclist, &o.bcc}};
+    for (const ListFile& l : lists)
+        if (!l.file->empty()) *l.target = read_address_list(l.file->c_str(), o.hash != 0);
+}
+
 bool receive_wanted()
 {
     const OptionState& o = options();
@@ -108,6 +125,7 @@ int run_job()
 {
     load_alternative_text();
     load_alias_table();
+    load_list_files();
     OptionState& o = options();
     o.saved_to = o.to;
     if (o.domain.empty()) o.domain = o.smtp_host;
@@ -136,8 +154,11 @@ int run_once(int argc, const char* const* argv)
     rs.current_reader = rs.clients->pop3.get();
     reset_run_options();
     read_early_options(argc, argv);
-    if (file_exists(call_state().config_file.c_str())) read_proxy_settings();
+    bool have_config = file_exists(call_state().config_file.c_str());
+    if (have_config) read_proxy_settings();
+    if (have_config) read_config();
     read_options(argc, argv);
+    if (!read_web_options(argc, argv)) return after_job(1);
 
     OptionState& o = options();
     if (o.raw) o.extract = 0;
@@ -174,6 +195,8 @@ int engine_main(int argc, const char* const* argv)
     }
 
     dial(options().disconnect, false);
+    call_state().saved_web_base.clear();
+    free_texts(form_fields());
     rs.current_transport = nullptr;
     rs.current_reader = nullptr;
     rs.clients = nullptr;

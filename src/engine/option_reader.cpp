@@ -9,11 +9,24 @@
 
 namespace {
 
+}  // namespace
+
+OptionArg make_option_arg(const string& value, const char* raw)
+{
+    char* end = nullptr;
+    long number = std::strtol(raw, &end, 10);
+    return OptionArg{value, raw, number, end != raw};
+}
+
+namespace {
+
 bool row_applies(const OptionRow& row)
 {
     switch (row.group) {
     case OptionGroup::imap_only: return options().imap != 0;
     case OptionGroup::pgp_only: return options().pgp != 0;
+    case OptionGroup::plain_attach: return options().vpim == 0;
+    case OptionGroup::vpim_attach: return options().vpim != 0;
     default: return true;
     }
 }
@@ -31,8 +44,7 @@ void apply_row(const OptionRow& row, const char* raw)
     string value = row.kind == ValueKind::verbatim ? string(raw)
                    : row.kind == ValueKind::escape ? unquote(raw, '"', true)
                                                    : unquote(raw, '"');
-    OptionArg arg{value, raw, std::strtol(raw, nullptr, 10)};
-    row.apply(arg);
+    row.apply(make_option_arg(value, raw));
 }
 
 }  // namespace

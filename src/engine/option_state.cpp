@@ -1,5 +1,7 @@
 #include "engine/option_state.h"
 
+#include "engine/labels.h"
+
 OptionState& options()
 {
     static OptionState state;
@@ -18,4 +20,8 @@ ProcessState& process_state()
     return state;
 }
 
-void reset_run_options() { options() = OptionState(); }
+void reset_run_options()
+{
+    options() = OptionState();
+    reset_labels();
+}

@@ -53,6 +53,7 @@ struct OptionState {
     // Message content
     string subject;
     string msg;           // message text
+    int nomsg = 0;
     int32_t msg_number = 1;
     int32_t first = INT32_MAX;
     string file;
@@ -143,6 +144,7 @@ struct CallState {
     string base_path;
     string config_file;
     string meter_file;
+    string saved_web_base;  // the web-mail base folder with its separator
 };
 
 struct ProcessState {

@@ -8,6 +8,9 @@
 #include <sys/wait.h>
 #include <vector>
 
+#include "base/alias_table.h"
+#include "base/text_utils.h"
+#include "engine/address_list.h"
 #include "engine/engine_main.h"
 #include "engine/option_state.h"
 #include "engine/proxy_settings.h"
@@ -140,4 +143,28 @@ TEST(ProxySettings, ReadFromTheConfigurationFile)
     EXPECT_STREQ(options().proxy_port.c_str(), "3128");
     reset_run_options();
     std::remove(path.c_str());
+}
+
+TEST(EngineMain, ListFilesReplaceRecipients)
+{
+    std::string path = "/tmp/tavrin-list-test.txt";
+    std::ofstream(path) << "a@example.com  \r\n\r\n# comment@example.com\n\\skipped\nb@example.com";
+    std::string arg = "-tolist:" + path;
+    EXPECT_EQ(read_address_list(path.c_str(), false), string("a@example.com,b@example.com"));
+    EXPECT_EQ(read_address_list(path.c_str(), true), string("a@example.com,# comment@example.com,b@example.com"));
+    std::remove(path.c_str());
+}
+
+TEST(EngineMain, AliasFileIsReadIntoTheTable)
+{
+    std::string path = "/tmp/tavrin-alias-test.txt";
+    std::ofstream(path) << "# comment: x\nteam: a@example.com,b@example.com # note\n\\x: y\nbad line\n";
+    std::string arg = "-alias:" + path;
+    int before = alias_patterns().count();
+    run({arg.c_str(), "-to:x@example.com", "-from:y@example.com"});
+    EXPECT_EQ(alias_patterns().count(), before + 1);
+    bool found = false;
+    EXPECT_STREQ(translate_address("team", found).c_str(), "a@example.com,b@example.com ");
+    std::remove(path.c_str());
+    process_state().use_config = 0;
 }
