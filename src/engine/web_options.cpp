@@ -214,46 +214,61 @@ Outcome imap(Token&)
     return Outcome::done;
 }
 
+// A configuration key that one of the web-mail readers takes.
+struct KeyRow {
+    const char* key;
+    bool long_value;  // read up to 16383 characters instead of 1023
+    void (*apply)(const char* value);
+};
+
+// Applies, for every line of the configuration file, the first row whose key
+// the line begins with (compared without case).
+void read_keys(const KeyRow* rows, size_t count, size_t max_line)
+{
+    LineReader reader(call_state().config_file.c_str(), max_line);
+    std::string line, value(16384, '\0');
+    while (reader.next(line)) {
+        for (size_t i = 0; i < count; ++i) {
+            if (!begins_with_nocase(line.c_str(), rows[i].key)) continue;
+            value[0] = 0;
+            std::sscanf(line.c_str(), rows[i].long_value ? "%*s %16383[^\r\n]" : "%*s %1023[^\r\n]", &value[0]);
+            rows[i].apply(value.c_str());
+            break;
+        }
+    }
+}
+
 // Body attribute texts: " name=\"value\"".
 string attribute(const char* name, const char* value) { return string(" ") + name + "=\"" + value + "\""; }
+
+const KeyRow page_keys[] = {
+    {"FONT", false, [](const char* v) { o().font = unquote(v, '"'); }},
+    {"TITLE", false, [](const char* v) {
+         o().title = unquote(v, '"');
+         o().page_header = string("<h2><center>") + o().title + "</center></h2>";
+     }},
+    {"HEADER", true, [](const char* v) { o().page_header = unquote(v, '"', true); }},
+    {"TRAILER", true, [](const char* v) { o().trailer = unquote(v, '"'); }},
+    {"BACKGROUND", false, [](const char* v) { o().background = attribute("background", v); }},
+    {"TEXT", false, [](const char* v) { o().text_color = attribute("text", v); }},
+    {"BGCOLOR", false, [](const char* v) { o().bgcolor = attribute("bgcolor", v); }},
+};
+
+const KeyRow web_keys[] = {
+    {"TAVRIN_PATH", false, [](const char* v) { call_state().base_path = v; }},
+    {"MIME", false, [](const char* v) { o().mime = unquote(v, '"'); }},
+    {"CHARSET", false, [](const char* v) { o().charset = unquote(v, '"'); }},
+    {"EXTRACT", false, [](const char* v) {
+         o().extract_path = unquote(v, '"');
+         o().extract = 1;
+     }},
+};
 
 // Page texts from the configuration file ("-title", "-config").
 Outcome page_settings(Token&)
 {
-    const char* config = call_state().config_file.c_str();
-    if (!file_exists(config)) return Outcome::unmatched;
-    LineReader reader(config, 16382);
-    std::string line;
-    std::string long_value(16384, '\0');
-    char value[1024];
-    while (reader.next(line)) {
-        const char* l = line.c_str();
-        value[0] = 0;
-        long_value[0] = 0;
-        if (begins_with_nocase(l, "FONT")) {
-            std::sscanf(l, "%*s %1023[^\r\n]", value);
-            o().font = unquote(value, '"');
-        } else if (begins_with_nocase(l, "TITLE")) {
-            std::sscanf(l, "%*s %1023[^\r\n]", value);
-            o().title = unquote(value, '"');
-            o().page_header = string("<h2><center>") + o().title + "</center></h2>";
-        } else if (begins_with_nocase(l, "HEADER")) {
-            std::sscanf(l, "%*s %16383[^\r\n]", &long_value[0]);
-            o().page_header = unquote(long_value.c_str(), '"', true);
-        } else if (begins_with_nocase(l, "TRAILER")) {
-            std::sscanf(l, "%*s %16383[^\r\n]", &long_value[0]);
-            o().trailer = unquote(long_value.c_str(), '"');
-        } else if (begins_with_nocase(l, "BACKGROUND")) {
-            std::sscanf(l, "%*s %1023[^\r\n]", value);
-            o().background = attribute("background", value);
-        } else if (begins_with_nocase(l, "TEXT")) {
-            std::sscanf(l, "%*s %1023[^\r\n]", value);
-            o().text_color = attribute("text", value);
-        } else if (begins_with_nocase(l, "BGCOLOR")) {
-            std::sscanf(l, "%*s %1023[^\r\n]", value);
-            o().bgcolor = attribute("bgcolor", value);
-        }
-    }
+    if (!file_exists(call_state().config_file.c_str())) return Outcome::unmatched;
+    read_keys(page_keys, sizeof page_keys / sizeof page_keys[0], 16382);
     process_state().use_config = 1;
     return Outcome::done;
 }
@@ -366,32 +381,6 @@ const WebRow web_rows[] = {
     {"-get", false, download},
 };
 
-// Base path, content type, character set and extract path from the file.
-void read_web_configuration()
-{
-    LineReader reader(call_state().config_file.c_str(), 1022);
-    std::string line;
-    char value[1024];
-    while (reader.next(line)) {
-        const char* l = line.c_str();
-        value[0] = 0;
-        if (begins_with_nocase(l, "TAVRIN_PATH")) {
-            std::sscanf(l, "%*s %1023[^\r\n]", value);
-            call_state().base_path = value;
-        } else if (begins_with_nocase(l, "MIME")) {
-            std::sscanf(l, "%*s %1023[^\r\n]", value);
-            o().mime = unquote(value, '"');
-        } else if (begins_with_nocase(l, "CHARSET")) {
-            std::sscanf(l, "%*s %1023[^\r\n]", value);
-            o().charset = unquote(value, '"');
-        } else if (begins_with_nocase(l, "EXTRACT")) {
-            std::sscanf(l, "%*s %1023[^\r\n]", value);
-            o().extract_path = unquote(value, '"');
-            o().extract = 1;
-        }
-    }
-}
-
 // The arguments joined with "+", entities undone, separators made blanks
 // and "=" made ':'.
 std::string query_text(int argc, const char* const* argv)
@@ -428,7 +417,7 @@ int read_web_options(int argc, const char* const* argv)
     string type("text/html");
     o().redirect.clear();
     o().web_mode = 1;
-    if (file_exists(call_state().config_file.c_str())) read_web_configuration();
+    if (file_exists(call_state().config_file.c_str())) read_keys(web_keys, sizeof web_keys / sizeof web_keys[0], 1022);
     call_state().saved_web_base = call_state().base_path + string(path_separator);
 
     std::string query = query_text(argc, argv);

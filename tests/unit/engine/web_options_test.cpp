@@ -131,3 +131,36 @@ TEST(WebOptions, ProgramRefusesIndirectionAndReportsUnknownTokens)
     EXPECT_NE(report_stream.contents().find("NOT MATCHED: -bogus\r\n"), std::string::npos);
     process_state().use_config = 0;
 }
+
+TEST(WebOptions, ConfigurationKeysAndPageSettings)
+{
+    std::string path = "/tmp/tavrin-web-config.txt";
+    std::ofstream(path) << "TAVRIN_PATH /var/webmail\nCHARSET \"utf-8\"\nTITLE \"My Mail\"\nBGCOLOR #ffffff\n"
+                           "TRAILER <hr>bye\n";
+    clear_report();
+    {
+        ClientObjects clients("");
+        run_state().clients = &clients;
+        run_state().current_transport = clients.smtp.get();
+        reset_run_options();
+        call_state().config_file = path.c_str();
+        call_state().base_path = "/tmp";
+        const char* args[] = {"tavrin", "-cgi&-title&-file:x.txt"};
+        EXPECT_EQ(read_web_options(2, args), 1);
+        EXPECT_STREQ(options().charset.c_str(), "utf-8");
+        EXPECT_STREQ(options().file.c_str(), "/var/webmail/x.txt");
+        EXPECT_STREQ(options().page_header.c_str(), "<h2><center>My Mail</center></h2>");
+        EXPECT_STREQ(options().bgcolor.c_str(), " bgcolor=\"#ffffff\"");
+        EXPECT_STREQ(options().trailer.c_str(), "<hr>bye");
+        EXPECT_EQ(process_state().use_config, 1);
+        run_state().clients = nullptr;
+    }
+    // Without the file, "-title" is no token the reader knows.
+    call_state().config_file = "/nonexistent/x.txt";
+    const char* args[] = {"tavrin", "-cgi&-title"};
+    read_web_options(2, args);
+    EXPECT_NE(report_stream.contents().find("NOT MATCHED: -title"), std::string::npos);
+    process_state().use_config = 0;
+    reset_run_options();
+    std::remove(path.c_str());
+}
