@@ -38,11 +38,33 @@ public:
         ++count_;
     }
 
+    void add_first(const T& value)
+    {
+        Node* node = new Node{first_, nullptr, value};
+        if (first_) first_->prev = node;
+        else last_ = node;
+        first_ = node;
+        ++count_;
+    }
+
     int take_first(T& out)
     {
         if (!first_) return 0;
         out = first_->value;
         remove_first();
+        return 1;
+    }
+
+    int take_last(T& out)
+    {
+        Node* node = last_;
+        if (!node) return 0;
+        out = node->value;
+        last_ = node->prev;
+        if (last_) last_->next = nullptr;
+        else first_ = nullptr;
+        delete node;
+        --count_;
         return 1;
     }
 
@@ -109,6 +131,9 @@ public:
         return deliver(out);
     }
 
+    // The next call of next starts at the front again.
+    void rewind() { current_ = nullptr; }
+
     void insert_before(const T& value)
     {
         if (!current_) return;
@@ -131,49 +156,17 @@ private:
     typename List<T>::Node* current_ = nullptr;
 };
 
-class ListOfIterator;
-
-class ListOf {
+// The untyped pointer list: clearing it frees the nodes, never the pointees.
+class ListOf : public List<void*> {
 public:
     ListOf() = default;
     ListOf(const ListOf&) = delete;
     ListOf& operator=(const ListOf&) = delete;
-    virtual ~ListOf() { clear(); }
-
-    void add(void* pointer);
-    void add_first(void* pointer);
-    int take_first(void*& out);
-    int take_last(void*& out);
-    void clear();
-    int32_t count() const { return count_; }
-
-private:
-    friend class ListOfIterator;
-    struct Node {
-        Node* next;
-        Node* prev;
-        void* value;
-    };
-    Node* first_ = nullptr;
-    Node* last_ = nullptr;
-    int32_t count_ = 0;
 };
 
-class ListOfIterator {
+class ListOfIterator : public ListIterator<void*> {
 public:
-    explicit ListOfIterator(ListOf& list) : list_(&list) {}
-    virtual ~ListOfIterator() = default;
-
-    int first(void*& out);
-    int next(void*& out);
-    int last(void*& out);
-    int prev(void*& out);
-    void rewind() { current_ = nullptr; }
-
-private:
-    int deliver(void*& out);
-    ListOf* list_;
-    ListOf::Node* current_ = nullptr;
+    explicit ListOfIterator(ListOf& list) : ListIterator<void*>(list) {}
 };
 
 class IteratedListOf : public ListOf, public ListOfIterator {
