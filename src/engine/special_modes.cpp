@@ -1,5 +1,8 @@
 #include "engine/special_modes.h"
 
+#include <cstdio>
+
+#include "engine/base64_filter.h"
 #include "engine/option_state.h"
 #include "engine/text_stream.h"
 
@@ -11,14 +14,18 @@ struct SpecialMode {
     void (*run)(int argc, const char* const* argv);  // null: not in this build
 };
 
+void decode_base64(int, const char* const*) { decode_base64_stream(stdin, stdout); }
+
+void encode_base64(int, const char* const*) { encode_base64_stream(stdin, stdout, options().wrap); }
+
 const SpecialMode special_modes[] = {
     {"web-mail forms", &OptionState::web_mode, nullptr},
     {"raw-socket tests", &OptionState::rawsock, nullptr},
     {"SAP multicast tests", &OptionState::sap, nullptr},
     {"XML commands", &OptionState::xml, nullptr},
     {"UDP tests", &OptionState::udp, nullptr},
-    {"base64 decoding", &OptionState::decode_base64, nullptr},
-    {"base64 encoding", &OptionState::encode_base64, nullptr},
+    {"base64 decoding", &OptionState::decode_base64, decode_base64},
+    {"base64 encoding", &OptionState::encode_base64, encode_base64},
 };
 
 }  // namespace

@@ -1,0 +1,87 @@
+// Where the coders write: a sink takes bytes; the memory sink keeps them and
+// knows their true length (no terminator is added).
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    virtual void write(const char* data, size_t length) = 0;
+};
+
+class MemorySink : public ByteSink {
+public:
+    void write(const char* data, size_t length) override { bytes_.append(data, length); }
+    const std::string& bytes() const { return bytes_; }
+    size_t length() const { return bytes_.size(); }
+    void clear() { bytes_.clear(); }
+    // Hands the bytes over and leaves the sink empty.
+    std::string take()
+    {
+        std::string out;
+        out.swap(bytes_);
+        return out;
+    }
+
+private:
+    std::string bytes_;
+};
+
+class FileSink : public ByteSink {
+public:
+    explicit FileSink(FILE* file) : file_(file) {}
+    void write(const char* data, size_t length) override
+    {
+        if (length && std::fwrite(data, 1, length, file_) != length) failed_ = true;
+    }
+    bool failed() const { return failed_; }
+
+private:
+    FILE* file_;
+    bool failed_ = false;
+};
+
+// A fixed block in front of a sink, so coders can write a byte at a time
+// cheaply; flushed when full and on request.
+class SinkBuffer {
+public:
+    explicit SinkBuffer(ByteSink& sink) : sink_(sink) {}
+    SinkBuffer(const SinkBuffer&) = delete;
+    SinkBuffer& operator=(const SinkBuffer&) = delete;
+    ~SinkBuffer() { flush(); }
+
+    static constexpr size_t capacity = 16384;
+
+    // Room for at least n more bytes at cursor().
+    char* reserve(size_t n)
+    {
+        if (used_ + n > capacity) flush();
+        return block_ + used_;
+    }
+    void commit(size_t n) { used_ += n; }
+    void put(char c) { *reserve(1) = c, ++used_; }
+    void put(const char* data, size_t n)
+    {
+        if (n > capacity) {
+            flush();
+            sink_.write(data, n);
+            return;
+        }
+        char* p = reserve(n);
+        for (size_t i = 0; i < n; ++i) p[i] = data[i];
+        used_ += n;
+    }
+    void flush()
+    {
+        if (used_) sink_.write(block_, used_);
+        used_ = 0;
+    }
+
+private:
+    ByteSink& sink_;
+    size_t used_ = 0;
+    char block_[capacity];
+};
