@@ -168,3 +168,16 @@ TEST(EngineMain, AliasFileIsReadIntoTheTable)
     std::remove(path.c_str());
     process_state().use_config = 0;
 }
+
+TEST(Base64Filters, RoundTripAndSameTextAsCoreutils)
+{
+    std::string dir = "/tmp/tavrin-filter-test";
+    std::string cmd = "mkdir -p " + dir + " && head -c 1000000 /dev/urandom > " + dir + "/in && " + TAVRIN_BINARY +
+                      " -encode:base64 < " + dir + "/in > " + dir + "/b64 && " + TAVRIN_BINARY +
+                      " -decode:base64 < " + dir + "/b64 | cmp -s - " + dir + "/in && base64 -w 72 " + dir +
+                      "/in | cmp -s - <(tr -d '\\r' < " + dir + "/b64) && " + TAVRIN_BINARY + " -encode:base64 -wrap:76 < " +
+                      dir + "/in | tr -d '\\r' | cmp -s - <(base64 -w 76 " + dir + "/in)";
+    int status = std::system(("bash -c \"" + cmd + "\"").c_str());
+    std::system(("rm -rf " + dir).c_str());
+    EXPECT_EQ(status, 0);
+}
