@@ -49,7 +49,7 @@ const uint32_t* standard_tables()
 }  // namespace
 
 Base64Encoder::Base64Encoder(ByteSink& out, int line_length, char char63)
-    : out_(out), pairs_(standard_pairs()), breaking_(line_length > 0), limit_(line_length), char63_(char63)
+    : out_(out), pairs_(standard_pairs()), breaking_(line_length > 0), limit_(line_length)
 {
     if (char63 != '/') {
         own_pairs_.reset(new uint16_t[4096]);

@@ -26,7 +26,6 @@ private:
     std::unique_ptr<uint16_t[]> own_pairs_;
     bool breaking_;
     int limit_;
-    char char63_;
     unsigned char pending_[3] = {0, 0, 0};
     int pending_count_ = 0;
     int64_t line_length_ = 0;

@@ -28,12 +28,12 @@
 namespace {
 
 const char* const usage_lines[] = {
-    "Usage: tavrin [-host:server] [-port:service] [-news [-noarchive]] [-to:address | -tolist:filename] "
-    "[-cc:address | -cclist:filename]  [-bcc:address | -bcclist:filename] -from:address [-repltyto:address] "
-    "[-verify] [-s:subject] [-import|-t] [-ns] [-file:filename] [-rm] [-nomsg | -msg:text] [-html [-alt]] "
-    "[-config] [-a:filename ...] [-dir:dirname]",
-    "Usage: tavrin [-host:server] [-port:service] [-imap [-mbox:name]] -user:userid -pass:password "
-    "[-file:filename [-extract:[path]] [-msg:nbr] [-exec:cmd] [-br] [-rm]",
+    ("Usage: tavrin [-host:server] [-port:service] [-news [-noarchive]] [-to:address | -tolist:filename] "
+     "[-cc:address | -cclist:filename]  [-bcc:address | -bcclist:filename] -from:address [-repltyto:address] "
+     "[-verify] [-s:subject] [-import|-t] [-ns] [-file:filename] [-rm] [-nomsg | -msg:text] [-html [-alt]] "
+     "[-config] [-a:filename ...] [-dir:dirname]"),
+    ("Usage: tavrin [-host:server] [-port:service] [-imap [-mbox:name]] -user:userid -pass:password "
+     "[-file:filename [-extract:[path]] [-msg:nbr] [-exec:cmd] [-br] [-rm]"),
     "Usage: tavrin [-connect:string | -disconnect:string] [-noop] [options...]",
 };
 

@@ -1,0 +1,37 @@
+"""Timing and peak memory of whole commands, for the comparison scripts.
+
+Peak memory comes from GNU time (%M): it forks from a small process, so the
+figure is the command's own and not this interpreter's."""
+import os
+import subprocess
+import tempfile
+import time
+
+
+def run(argv, stdin_path, stdout_path="/dev/null"):
+    """Runs argv with the files as standard input and output.
+
+    Returns (seconds, peak resident memory in KiB)."""
+    with tempfile.NamedTemporaryFile("r") as report, open(stdin_path, "rb") as fin, \
+            open(stdout_path, "wb") as fout:
+        start = time.perf_counter()
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name] + list(argv),
+                       stdin=fin, stdout=fout, check=True)
+        seconds = time.perf_counter() - start
+        peak = int(report.read().split()[-1])
+    return seconds, peak
+
+
+def best_of(count, argv, stdin_path, stdout_path="/dev/null"):
+    """The fastest of count runs, and the largest peak memory seen."""
+    results = [run(argv, stdin_path, stdout_path) for _ in range(count)]
+    return min(r[0] for r in results), max(r[1] for r in results)
+
+
+def make_random_file(path, size):
+    with open(path, "wb") as f:
+        left = size
+        while left:
+            chunk = min(left, 1 << 22)
+            f.write(os.urandom(chunk))
+            left -= chunk
