@@ -1,0 +1,184 @@
+#include "net/ssl_sock.h"
+
+#include <cstdio>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include "engine/text_stream.h"
+#include "platform/environment.h"
+#include "platform/sockets.h"
+
+namespace {
+
+// One context for every TLS connection of the process.
+struct TlsContext {
+    int start_counter = 0;
+    int ready = 0;
+    SSL_CTX* context = nullptr;
+};
+
+TlsContext tls_state;
+
+void report_openssl_error()
+{
+    const char* reason = ERR_reason_error_string(ERR_peek_last_error());
+    error_stream << "SSL ERROR: " << (reason ? reason : "") << "\r\n";
+}
+
+bool create_context(const char* certificate_file)
+{
+    OPENSSL_init_ssl(0, nullptr);
+    tls_state.context = SSL_CTX_new(TLS_client_method());
+    if (!tls_state.context) {
+        report_openssl_error();
+        return false;
+    }
+    SSL_CTX_set_options(tls_state.context, SSL_OP_ALL);
+    SSL_CTX_set_cipher_list(tls_state.context, "ALL:!COMPLEMENTOFDEFAULT:!eNULL");
+    if (certificate_file && *certificate_file &&
+        SSL_CTX_use_certificate_file(tls_state.context, certificate_file, SSL_FILETYPE_PEM) != 1)
+        error_stream << "SSL ERROR: load certificate failed\r\n";
+    tls_state.ready = 1;
+    return true;
+}
+
+}  // namespace
+
+void release_tls_context()
+{
+    if (tls_state.context) SSL_CTX_free(tls_state.context);
+    tls_state = TlsContext();
+}
+
+int tls_context_starts() { return tls_state.start_counter; }
+
+SSL_SimSock::~SSL_SimSock() { end_tls(); }
+
+int SSL_SimSock::start_tls(const char* certificate_file, int level, int)
+{
+    tls = 1;
+    if (tls_state.start_counter++ == 0 && !create_context(certificate_file)) {
+        tls_state.start_counter = 0;  // the next start tries again
+        return 0;
+    }
+    for (int i = 0; i < 10 && !tls_state.ready; ++i) sleep_ms(1);
+    tls_state.ready = 1;
+    tls_state.start_counter = 1;
+    if (!tls_state.context) return 0;
+
+    ssl = SSL_new(tls_state.context);
+    if (!ssl) {
+        report_openssl_error();
+        return 0;
+    }
+    SSL_set_ssl_method(ssl, TLS_client_method());
+    bool verify = level > 0 && certificate_file && *certificate_file;
+    SSL_set_verify(ssl, verify ? SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT : SSL_VERIFY_NONE, nullptr);
+    SSL_set_fd(ssl, handle);
+    // TLS reads block inside OpenSSL; the socket's own time-out bounds them,
+    // so a silent peer cannot hold the engine for ever.
+    if (timeout >= 0) socket_set_io_timeout(handle, timeout);
+    if (SSL_connect(ssl) == -1) {
+        report_openssl_error();
+        return 0;
+    }
+    const char* cipher = SSL_CIPHER_get_name(SSL_get_current_cipher(ssl));
+    cipher_name[0] = 0;
+    if (cipher) std::sscanf(cipher, "%255s", cipher_name);
+    X509* certificate = SSL_get1_peer_certificate(ssl);
+    if (certificate) {
+        long v = SSL_get_verify_result(ssl);
+        X509_free(certificate);
+        if (v != X509_V_OK && v != X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY)
+            error_stream << "SSL WARNING: " << X509_verify_cert_error_string(v) << "\r\n";
+    } else if (level > 0) {
+        error_stream << "SSL ERROR: No server certificate\r\n";
+        return 0;
+    }
+    SSL_set_read_ahead(ssl, 1);
+    return 1;
+}
+
+void SSL_SimSock::end_tls()
+{
+    if (!ssl) return;
+    SSL_set_shutdown(ssl, SSL_RECEIVED_SHUTDOWN);
+    for (int i = 0; i < 4 && SSL_shutdown(ssl) == 0; ++i) {
+    }
+    SSL_free(ssl);
+    ssl = nullptr;
+}
+
+int SSL_SimSock::wait_readable(long seconds, long microseconds)
+{
+    if (ssl) {
+        char byte;
+        if (SSL_peek(ssl, &byte, 1) != 0) return 1;
+    }
+    return SockClient::wait_readable(seconds, microseconds);
+}
+
+int SSL_SimSock::read(char* buffer, int n)
+{
+    if (!ssl) return SockClient::read(buffer, n);
+    int r = SSL_read(ssl, buffer, n);
+    if (r > 0) bytes_received += static_cast<uint32_t>(r);
+    return r;
+}
+
+int SSL_SimSock::read_line(char* buffer, int capacity)
+{
+    if (!ssl) return SockClient::read_line(buffer, capacity);
+    int stored = 0;
+    while (stored < capacity) {
+        int r = SSL_read(ssl, buffer + stored, 1);
+        if (r < 0) return -1;
+        if (r == 0) return 0;
+        if (buffer[stored++] == terminator) {
+            ++lines_read;
+            break;
+        }
+    }
+    bytes_received += static_cast<uint32_t>(stored);
+    return stored;
+}
+
+int SSL_SimSock::peek_byte(char& out)
+{
+    if (!ssl) return SockClient::peek_byte(out);
+    return SSL_peek(ssl, &out, 1);
+}
+
+int SSL_SimSock::peek(char* buffer, int n)
+{
+    if (!ssl) return SockClient::peek(buffer, n);
+    return SSL_peek(ssl, buffer, n);
+}
+
+int SSL_SimSock::write(const char* data, int n)
+{
+    if (!ssl) return SockClient::write(data, n);
+    bytes_sent += static_cast<uint32_t>(n);
+    return SSL_write(ssl, data, n);
+}
+
+int SSL_SimSock::close()
+{
+    end_tls();
+    return SockClient::close();
+}
+
+int SSL_SimSock::pending()
+{
+    if (!ssl) return SockClient::pending();
+    return (SSL_pending(ssl) > 0 || buffered > 0) ? 1 : 0;
+}
+
+int SSL_SimSock::receive_more()
+{
+    if (!ssl) return SockClient::receive_more();
+    char byte;
+    long r = socket_recv(handle, &byte, 1, true);
+    return r >= 0 ? static_cast<int>(r) : -socket_error();
+}
