@@ -46,13 +46,14 @@ public:
 
     static void send_text(int s, const std::string& text) { ::send(s, text.data(), text.size(), MSG_NOSIGNAL); }
     static void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-    // Reads until n bytes came or the other side closed.
+    // Reads exactly n bytes, or what came before the other side closed.
     static std::string receive(int s, size_t n)
     {
         std::string got;
         char buf[65536];
         while (got.size() < n) {
-            ssize_t r = ::recv(s, buf, sizeof buf, 0);
+            size_t want = n - got.size() < sizeof buf ? n - got.size() : sizeof buf;
+            ssize_t r = ::recv(s, buf, want, 0);
             if (r <= 0) break;
             got.append(buf, static_cast<size_t>(r));
         }
