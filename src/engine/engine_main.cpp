@@ -20,6 +20,7 @@
 #include "engine/special_modes.h"
 #include "engine/text_stream.h"
 #include "engine/web_options.h"
+#include "net/dns.h"
 #include "platform/environment.h"
 #include "platform/os_version.h"
 #include "platform/paths.h"
@@ -59,6 +60,19 @@ void pre_pass(int argc, const char* const* argv)
     if (want_version && read_os_version(version))
         report_stream << "Major: " << version.major << ", Minor: " << version.minor
                       << ", Platform: " << version.platform_id << "\r\n";
+}
+
+// In mail-exchanger mode an SMTP host left at "localhost" becomes the
+// machine's first name server, and so does the name-server host.
+void use_name_server_in_mx_mode()
+{
+    OptionState& o = options();
+    if (!o.mx && !o.probe) return;
+    string primary, secondary, domain;
+    find_dns_config(primary, secondary, domain);
+    if (o.smtp_host != "localhost") return;
+    o.smtp_host = o.ns_host = primary;
+    if (o.ldapasdns) o.ldap_host = o.ns_host;
 }
 
 // Runs the dialer with a connect or disconnect command when both are set.
@@ -162,6 +176,7 @@ int run_once(int argc, const char* const* argv)
 
     OptionState& o = options();
     if (o.raw) o.extract = 0;
+    use_name_server_in_mx_mode();
     dial(o.connect, true);
     run_special_modes(argc, argv);
     int result = o.noop ? 0 : run_job();

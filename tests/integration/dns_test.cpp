@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "net/dns.h"
+#include "../support/fixtures.h"
+#include "../support/loopback_peer.h"
+
+namespace {
+
+// dnsmasq on 127.0.0.2 answering for test.example only.
+class NameServer {
+public:
+    explicit NameServer(const std::string& records) : dir_(fixtures::temp_folder()), port_(closed_port())
+    {
+        std::string cmd = fixtures::script("dns_server") + " " + dir_ + " 127.0.0.2 " + port_ + " " + records;
+        started_ = std::system(cmd.c_str()) == 0;
+    }
+    ~NameServer()
+    {
+        fixtures::stop_pid(fixtures::read_pid(dir_ + "/dnsmasq.pid"));
+        std::system(("rm -rf " + dir_).c_str());
+    }
+    bool started() const { return started_; }
+    const std::string& port() const { return port_; }
+
+private:
+    std::string dir_, port_;
+    bool started_;
+};
+
+std::vector<std::string> hosts(List<Server>& servers)
+{
+    std::vector<std::string> out;
+    ListIterator<Server> it(servers);
+    Server s;
+    for (int more = it.first(s); more; more = it.next(s))
+        out.push_back(std::string(s.host.c_str()) + "/" + std::to_string(s.preference));
+    return out;
+}
+
+}  // namespace
+
+TEST(DnsAgainstDnsmasq, MxLowestPreferenceFirstThenAddresses)
+{
+    REQUIRE_PROGRAM("dnsmasq");
+    NameServer server("mx20.test.example:20:127.0.0.3 mx10.test.example:10:127.0.0.4");
+    ASSERT_TRUE(server.started());
+    DNS dns;
+    ASSERT_EQ(dns.connect(string("127.0.0.2"), string(server.port().c_str())), 1);
+    dns.timeout = 10;
+    List<Server> mx;
+    EXPECT_EQ(dns.query(mx, "test.example", dns_mx), 2);
+    EXPECT_EQ(hosts(mx), (std::vector<std::string>{"mx10.test.example/10", "mx20.test.example/20"}));
+
+    List<Server> a;
+    EXPECT_EQ(dns.query(a, "mx10.test.example", dns_a), 1);
+    EXPECT_EQ(hosts(a), (std::vector<std::string>{"127.0.0.4/0"}));
+
+    List<Server> none;
+    EXPECT_EQ(dns.query(none, "mx10.test.example", dns_aaaa), 0);
+    EXPECT_EQ(dns.query(none, "unknown.test.example", dns_mx), 0);
+    dns.disconnect();
+    EXPECT_EQ(dns.disconnect(), 1);
+}
