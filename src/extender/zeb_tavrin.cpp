@@ -85,7 +85,13 @@ string joined_list(const char* text)
     return string(joined.data(), joined.size());
 }
 
-CZebTavrin::CZebTavrin() : engine_entry(engine_main) {}
+CZebTavrin::CZebTavrin() : engine_entry(engine_main)
+{
+    // The name is known from the start, so message texts find their
+    // language-file section even before the host asks for the description.
+    const char* extender_name = resource_string(1001);
+    std::strncpy(name, extender_name ? extender_name : "", sizeof name - 1);
+}
 
 ZebFunctionEntry* CZebTavrin::function_table() { return function_entries; }
 
