@@ -19,6 +19,7 @@
 #include "engine/run_state.h"
 #include "engine/special_modes.h"
 #include "engine/text_stream.h"
+#include "engine/transport_setup.h"
 #include "engine/web_options.h"
 #include "net/dns.h"
 #include "platform/environment.h"
@@ -138,6 +139,7 @@ bool receive_wanted()
 int run_job()
 {
     load_alternative_text();
+    configure_transport(*run_state().current_transport);
     load_alias_table();
     load_list_files();
     OptionState& o = options();
@@ -154,7 +156,9 @@ int after_job(int result)
     if (!options().rmfile.empty()) remove_file_traced(options().rmfile.c_str(), __FILE__, __LINE__);
     string next;
     while (rs.train_queue.take_first(next)) {
+        rs.current_transport->clear_attachments(0);
         rs.attachment_list.clear();
+        rs.current_transport->add_attachment(next.c_str(), "", 0);
         rs.attachment_list.add(next);
         result = send_driver();
     }

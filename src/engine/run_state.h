@@ -7,6 +7,8 @@
 #include "base/lists.h"
 #include "base/text_string.h"
 #include "retrieve/read_mail.h"
+#include "send/file_transport.h"
+#include "send/smtp_client.h"
 #include "send/tp_client.h"
 
 struct ClientObjects {

@@ -1,0 +1,332 @@
+// Composed messages, written with "-mf" and read back by Python's email
+// package: structure, decoded parts byte for byte, headers.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "send/html_to_text.h"
+#include "send/tp_client.h"
+
+namespace {
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Runs a shell command line; standard output and error are kept apart.
+Outcome shell(const std::string& command)
+{
+    std::string err_file = "/tmp/tavrin-compose-stderr";
+    FILE* p = popen((command + " 2>" + err_file).c_str(), "r");
+    Outcome r{0, "", ""};
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    int status = pclose(p);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.err = slurp(err_file);
+    return r;
+}
+
+class Compose : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char t[] = "/tmp/tvmfXXXXXX";
+        ASSERT_NE(mkdtemp(t), nullptr);
+        dir = t;
+    }
+    void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
+
+    std::string path(const std::string& name) const { return dir + "/" + name; }
+    void write(const std::string& name, const std::string& bytes) const
+    {
+        std::ofstream(path(name), std::ios::binary) << bytes;
+    }
+    std::string random_bytes(size_t n, unsigned seed = 1) const
+    {
+        std::mt19937 rng(seed);
+        std::string s(n, '\0');
+        for (char& c : s) c = static_cast<char>(rng());
+        return s;
+    }
+    // tavrin with the arguments (each in single quotes) writing to OUT.
+    Outcome tavrin(const std::vector<std::string>& args, const std::string& stdin_text = "") const
+    {
+        std::string cmd = std::string(TAVRIN_BINARY);
+        for (const std::string& a : args) cmd += " '" + a + "'";
+        if (!stdin_text.empty()) {
+            std::ofstream(path("stdin.txt"), std::ios::binary) << stdin_text;
+            cmd += " < " + path("stdin.txt");
+        } else {
+            cmd += " < /dev/null";
+        }
+        return shell(cmd);
+    }
+    // The description of a message file by Python's email package.
+    std::string tree(const std::string& message) const
+    {
+        return shell("/usr/bin/python3 " + std::string(TAVRIN_SOURCE_DIR) + "/tests/support/mime_tree.py " +
+                     message + " " + dir)
+            .out;
+    }
+    // The tree with its boundary values replaced by B1, B2 ... in order.
+    static std::string without_boundaries(const std::string& text, std::set<std::string>* seen = nullptr)
+    {
+        std::string out;
+        std::istringstream lines(text);
+        std::string line;
+        int n = 0;
+        while (std::getline(lines, line)) {
+            size_t at = line.find("boundary=");
+            if (at != std::string::npos) {
+                size_t end = line.find(' ', at);
+                if (seen) seen->insert(line.substr(at + 9, end - at - 9));
+                line = line.substr(0, at) + "boundary=B" + std::to_string(++n) +
+                       (end == std::string::npos ? "" : line.substr(end));
+            }
+            out += line + "\n";
+        }
+        return out;
+    }
+
+    std::string dir;
+};
+
+const char* const common[] = {"-from:me@test.example", "-to:you@test.example", "-s:Test"};
+
+std::vector<std::string> with_common(std::vector<std::string> args)
+{
+    args.insert(args.begin(), std::begin(common), std::end(common));
+    return args;
+}
+
+}  // namespace
+
+TEST_F(Compose, HtmlAlternativeRelatedAndAttachmentNestAndDecode)
+{
+    write("page.html", "<html><body><p>Hello&nbsp;<b>you</b></p><img src=\"cid:logo\"></body></html>");
+    write("logo.png", random_bytes(700, 2));
+    write("data.bin", random_bytes(5000, 3));
+    Outcome r = tavrin(with_common({"-mf", "-host:" + path("out.eml"), "-file:" + path("page.html"), "-html", "-alt",
+                                "-i:" + path("logo.png") + "|cid:logo", "-a:" + path("data.bin")}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("Sent ", 0), 0u);
+    std::set<std::string> boundaries;
+    std::string t = without_boundaries(tree(path("out.eml")), &boundaries);
+    EXPECT_EQ(t.substr(t.find("multipart/mixed")),
+              "multipart/mixed boundary=B1\n"
+              "  multipart/alternative boundary=B2\n"
+              "    text/plain cte=quoted-printable part-1\n"
+              "    multipart/related boundary=B3\n"
+              "      text/html cte=quoted-printable part-2\n"
+              "      image/png name=logo.png cid=<logo> cte=base64 part-3\n"
+              "  application/octet-stream name=data.bin cte=base64 part-4\n");
+    EXPECT_EQ(boundaries.size(), 3u);
+    // Python gives text parts with LF line ends; a text part ends with the
+    // line end that precedes its boundary.
+    EXPECT_EQ(slurp(path("part-1")), "\n\nHello YOU\n\nIMAGE cid:logo\n\n\n");
+    EXPECT_EQ(slurp(path("part-2")), slurp(path("page.html")) + "\n");
+    EXPECT_EQ(slurp(path("part-3")), slurp(path("logo.png")));
+    EXPECT_EQ(slurp(path("part-4")), slurp(path("data.bin")));
+}
+
+TEST_F(Compose, AttachmentsDecodeByteForByteInEveryEncoding)
+{
+    write("notes.txt", "first line\n.starts with a dot\ncaf\xe9 = au lait\nlast");
+    write("data.bin", random_bytes(100000, 4));
+    Outcome r = tavrin(with_common({"-mf", "-host:" + path("out.eml"), "-msg:body", "-a:" + path("notes.txt"),
+                                "-a:" + path("data.bin")}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string t = tree(path("out.eml"));
+    EXPECT_NE(t.find("text/plain name=notes.txt cte=quoted-printable part-2"), std::string::npos) << t;
+    EXPECT_EQ(slurp(path("part-2")), "first line\n.starts with a dot\ncaf\xe9 = au lait\nlast");
+    EXPECT_NE(slurp(path("out.eml")).find("first line\r\n=2Estarts with a dot\r\ncaf=E9 =3D au lait\r\nlast"),
+              std::string::npos);
+    EXPECT_EQ(slurp(path("part-3")), slurp(path("data.bin")));
+
+    Outcome uu = tavrin(with_common({"-mf", "-host:" + path("uu.eml"), "-msg:body", "-uue", "-a:" + path("data.bin")}));
+    ASSERT_EQ(uu.status, 0) << uu.err;
+    std::string raw = slurp(path("uu.eml"));
+    EXPECT_NE(raw.find("Content-Transfer-Encoding: X-UUencode\r\n\r\nbegin 644 data.bin\n"), std::string::npos);
+    std::string ut = tree(path("uu.eml"));
+    EXPECT_NE(ut.find("application/octet-stream name=data.bin cte=X-UUencode part-2"), std::string::npos) << ut;
+    EXPECT_EQ(slurp(path("part-2")), slurp(path("data.bin")));  // 100000 bytes: no line starts with '.'
+
+    write("fourteen.bin", "abcdefghijklmn");  // a last line of 14 bytes starts with '.', doubled
+    Outcome dots = tavrin(with_common({"-mf", "-host:" + path("dots.eml"), "-msg:body", "-uue", "-a:" + path("fourteen.bin")}));
+    ASSERT_EQ(dots.status, 0);
+    EXPECT_NE(slurp(path("dots.eml")).find("begin 644 fourteen.bin\n..86)C9&5F9VAI:FML;6X`\n`\nend\n"),
+              std::string::npos);
+}
+
+TEST_F(Compose, EncodedHeadersAndRecipientRules)
+{
+    Outcome r = tavrin({"-mf", "-host:" + path("out.eml"), "-from:Jos\xe9 Ruiz <jose@test.example>",
+                    "-to:a@test.example,\\b@test.example,!c@test.example", "-s:No. Caf\xe9", "-msg:x"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string raw = slurp(path("out.eml"));
+    EXPECT_NE(raw.find("To: a@test.example,\r\n\tc@test.example\r\n"), std::string::npos) << raw;
+    EXPECT_NE(raw.find("Subject: =?iso-8859-1?Q?No=2E=20Caf=E9?=\r\n"), std::string::npos);
+    EXPECT_NE(raw.find("From: =?iso-8859-1?Q?Jos=E9=20Ruiz=20?=<jose@test.example>\r\n"), std::string::npos);
+    std::string t = tree(path("out.eml"));
+    EXPECT_NE(t.find("Subject: No. Caf\xc3\xa9"), std::string::npos) << t;  // decoded, shown as UTF-8
+    EXPECT_NE(t.find("From: Jos\xc3\xa9 Ruiz "), std::string::npos) << t;  // the blank before '<' is encoded too
+
+    Outcome hidden = tavrin({"-mf", "-host:" + path("hide.eml"), "-from:me@test.example",
+                         "-to:a@test.example,b@test.example", "-hide", "-msg:x"});
+    ASSERT_EQ(hidden.status, 0);
+    EXPECT_EQ(slurp(path("hide.eml")).find("To:"), std::string::npos);
+}
+
+TEST_F(Compose, MimeTypesByExtension)
+{
+    for (const char* name : {"page.HTML", "scan.tiff", "README", "photo.gif"}) write(name, "content\n");
+    Outcome r = tavrin(with_common({"-mf", "-host:" + path("out.eml"), "-msg:x", "-a:" + path("page.HTML"),
+                                "-a:" + path("scan.tiff"), "-a:" + path("README")}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string raw = slurp(path("out.eml"));
+    EXPECT_NE(raw.find("Content-Type: text/html; name=\"page.HTML\"\r\n"), std::string::npos);
+    EXPECT_NE(raw.find("Content-Type: image/tiff; name=\"scan.tiff\"\r\n"), std::string::npos);
+    EXPECT_NE(raw.find("Content-Type: application/octet-stream; name=\"README\"; type=Binary\r\n"
+                       "Content-Disposition: attachment; filename=\"README\"\r\n"
+                       "Content-Transfer-Encoding: base64\r\n"),
+              std::string::npos);
+    Outcome text = tavrin(with_common({"-mf", "-host:" + path("text.eml"), "-msg:x", "-text", "-a:" + path("photo.gif")}));
+    ASSERT_EQ(text.status, 0);
+    EXPECT_NE(slurp(path("text.eml")).find("Content-Type: text/plain; name=\"photo.gif\"\r\n"), std::string::npos);
+}
+
+TEST_F(Compose, HeaderLinesAndPlainBodies)
+{
+    write("dots.txt", ".leading dot\nsecond\n");
+    Outcome r = tavrin(with_common({"-mf", "-host:" + path("low.eml"), "-low", "-hdr:X-Tool: mine", "-mdn", "-qp:0",
+                                    "-file:" + path("dots.txt")}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string low = slurp(path("low.eml"));
+    EXPECT_NE(low.find("X-Priority: 4 (Low)\r\n"), std::string::npos);
+    EXPECT_NE(low.find("Importance: Low\r\n"), std::string::npos);
+    EXPECT_NE(low.find("Disposition-Notification-To: me@test.example\r\n"), std::string::npos);
+    EXPECT_EQ(low.find("X-Mailer"), std::string::npos);
+    EXPECT_NE(low.find("X-Tool: mine\r\nX-Priority: 4 (Low)\r\n"), std::string::npos);
+    EXPECT_NE(low.find("\r\n..leading dot\r\nsecond\r\n"), std::string::npos) << low;
+    EXPECT_NE(low.find("Content-Transfer-Encoding: 7bit\r\n"), std::string::npos);
+    EXPECT_NE(low.rfind("\r\n"), std::string::npos);
+    EXPECT_EQ(low.find("\r\n.\r\n"), std::string::npos);  // the file gets no final "."
+
+    Outcome raw = tavrin(with_common({"-mf", "-host:" + path("raw.eml"), "-raw", "-msg:Subject: as is\r\n\r\nbody"}));
+    ASSERT_EQ(raw.status, 0);
+    EXPECT_EQ(slurp(path("raw.eml")), "Subject: as is\r\n\r\nbody\r\n");
+}
+
+TEST_F(Compose, SendDriverChecksAndCounts)
+{
+    Outcome no_from = tavrin({"-mf", "-host:" + path("x.eml"), "-to:a@test.example", "-msg:x"});
+    EXPECT_EQ(no_from.status, 1);
+    EXPECT_EQ(no_from.err, "Missing from address\r\n");
+    Outcome no_to = tavrin({"-mf", "-host:" + path("x.eml"), "-from:a@test.example", "-msg:x"});
+    EXPECT_EQ(no_to.status, 1);
+    EXPECT_EQ(no_to.err, "Missing to address\r\n");
+    Outcome no_file = tavrin(with_common({"-mf", "-host:" + path("x.eml"), "-file:" + path("nope.txt")}));
+    EXPECT_EQ(no_file.status, 1);
+    EXPECT_EQ(no_file.err, "Missing data file: " + path("nope.txt") + "\r\n");
+
+    Outcome three = tavrin(with_common({"-mf", "-host:" + path("three.eml"), "-cnt:3", "-msg:x"}));
+    ASSERT_EQ(three.status, 0);
+    size_t summaries = 0;
+    for (size_t at = 0; (at = three.out.find("Sent ", at)) != std::string::npos; ++at) ++summaries;
+    EXPECT_EQ(summaries, 3u);
+    std::string all = slurp(path("three.eml"));
+    size_t messages = 0;
+    for (size_t at = 0; (at = all.find("From: me@test.example", at)) != std::string::npos; ++at) ++messages;
+    EXPECT_EQ(messages, 3u);
+
+    write("lf.txt", "one\ntwo\n");
+    Outcome lf = tavrin(with_common({"-mf", "-host:" + path("lf.eml"), "-file:" + path("lf.txt")}));
+    ASSERT_EQ(lf.status, 0);
+    EXPECT_NE(slurp(path("lf.eml")).find("\r\n\r\none\r\ntwo\r\n"), std::string::npos);
+
+    Outcome stdin_body = tavrin(with_common({"-mf", "-host:" + path("in.eml"), "-q"}), "typed\nlines\n");
+    ASSERT_EQ(stdin_body.status, 0);
+    EXPECT_EQ(stdin_body.out, "");  // -q: no prompt and no summary
+    EXPECT_NE(slurp(path("in.eml")).find("\r\n\r\ntyped\r\nlines\r\n"), std::string::npos);
+}
+
+TEST_F(Compose, RemoveOnlyAfterASuccessfulSend)
+{
+    write("a.bin", "attachment");
+    write("body.txt", "body");
+    Outcome failed = tavrin(with_common({"-mf", "-host:" + path("no/such/folder/x.eml"), "-rm", "-file:" + path("body.txt"),
+                                     "-a:" + path("a.bin")}));
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_TRUE(std::ifstream(path("a.bin")).good());
+    EXPECT_TRUE(std::ifstream(path("body.txt")).good());
+    Outcome ok = tavrin(with_common({"-mf", "-host:" + path("ok.eml"), "-rm", "-file:" + path("body.txt"),
+                                 "-a:" + path("a.bin")}));
+    EXPECT_EQ(ok.status, 0) << ok.err;
+    EXPECT_FALSE(std::ifstream(path("a.bin")).good());
+    EXPECT_FALSE(std::ifstream(path("body.txt")).good());
+}
+
+TEST_F(Compose, TrainModeSendsOneMessagePerFile)
+{
+    std::system(("mkdir -p " + path("in") + " " + path("out")).c_str());
+    for (const char* name : {"one.txt", "two.txt", "three.txt"}) write(std::string("in/") + name, name);
+    Outcome r = tavrin(with_common({"-mf", "-host:" + path("out"), "-port:eml", "-msg:x", "-train",
+                                "-dir:" + path("in") + "/*.txt"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    Outcome listing = shell("ls " + path("out") + " | wc -l");
+    EXPECT_EQ(listing.out, "3\n");
+    Outcome attached = shell("grep -l 'Content-Disposition: attachment' " + path("out") + "/*.eml | wc -l");
+    EXPECT_EQ(attached.out, "3\n");
+    Outcome each_one = shell("grep -c 'Content-Disposition: attachment' " + path("out") + "/*.eml | grep -c ':1$'");
+    EXPECT_EQ(each_one.out, "3\n");
+}
+
+TEST(MessageParts, DateOffsetsAndBoundaries)
+{
+    string west = message_date(0, 300);
+    EXPECT_EQ(std::string(west.c_str()).substr(west.length() - 5), "-0500");
+    string east = message_date(0, -60);
+    EXPECT_EQ(std::string(east.c_str()).substr(east.length() - 5), "+0100");
+    string india = message_date(0, -330);
+    EXPECT_EQ(std::string(india.c_str()).substr(india.length() - 5), "+0530");
+    string gmt = message_date(1, 0);
+    EXPECT_EQ(std::string(gmt.c_str()).substr(gmt.length() - 4), " GMT");
+    EXPECT_FALSE(make_boundary() == make_boundary());
+}
+
+TEST(HtmlToText, Samples)
+{
+    struct Case { const char* html; const char* text; } cases[] = {
+        {"<p>Hello&nbsp;<b>you</b></p>", "\r\n\r\nHello YOU\r\n\r\n"},
+        {"<a href=\"x.htm\">here</a>", "here(x.htm)"},
+        {"<pre>  a\n   b</pre> x   y", "  a\n   bx y"},
+        {"<title>T</title><body>Main &amp; more &copy;</body>", "Main & more (C)"},
+        {"<ul><li>one<li>two</ul>", "\r\n  * one\r\n  * two"},
+        {"<h1>Title</h1>text", "\r\nTITLE\r\n\r\ntext"},
+        {"a &unknown; b", "a  b"},
+        {"<img alt='Logo' src=logo.png>", "IMAGE Logo "},
+    };
+    for (const auto& c : cases)
+        EXPECT_STREQ(html_to_text(c.html, std::char_traits<char>::length(c.html)).c_str(), c.text) << c.html;
+}
