@@ -412,5 +412,6 @@ int TpClient::write_headers(const char* from, const char* reply_to, const char* 
 int UnavailableTransport::open_connection(const char*, const char*, const char*, int)
 {
     std::snprintf(reply, sizeof reply, "the %s transport is not available in this build", kind());
+    error_stream << "ERROR: " << reply << "\r\n";
     return -1;
 }
