@@ -22,9 +22,15 @@ def run(argv, stdin_path, stdout_path="/dev/null"):
     return seconds, peak
 
 
-def best_of(count, argv, stdin_path, stdout_path="/dev/null"):
-    """The fastest of count runs, and the largest peak memory seen."""
-    results = [run(argv, stdin_path, stdout_path) for _ in range(count)]
+def best_of(count, argv, stdin_path, stdout_path="/dev/null", remove_first=()):
+    """The fastest of count runs, and the largest peak memory seen. The files
+    in remove_first are removed before each run."""
+    results = []
+    for _ in range(count):
+        for path in remove_first:
+            if os.path.exists(path):
+                os.remove(path)
+        results.append(run(argv, stdin_path, stdout_path))
     return min(r[0] for r in results), max(r[1] for r in results)
 
 
