@@ -12,10 +12,12 @@
 #include "base/text_utils.h"
 #include "engine/engine_main.h"
 #include "engine/labels.h"
+#include "engine/message_file.h"
 #include "engine/option_state.h"
 #include "engine/run_state.h"
 #include "engine/text_stream.h"
 #include "net/dns.h"
+#include "send/smtp_client.h"
 #include "platform/paths.h"
 
 namespace {
@@ -246,23 +248,32 @@ int send_mail()
 
     ServerChoice choice;
     choice.dns_server = o.ns_host;
-    if ((o.mx || o.probe) && !find_exchangers(o, choice)) return 1;
+    bool mx = o.mx || o.probe;
+    if (mx && !find_exchangers(o, choice)) return 1;
 
     string host = o.smtp_host, port = o.smtp_port;
     if (&t == rs.clients->news.get()) host = o.nntp_host, port = o.nntp_port;
     else if (&t == rs.clients->imap_upload.get()) host = o.imap_host, port = o.imap_port;
     else if (&t == rs.clients->file.get() && port == "25") port.clear();  // a "-port:" names the extension
-    if (!connect_transport(o, t, choice, host, port)) return 1;
+    // Description files in exchanger mode connect for every message themselves.
+    bool per_message = mx && (o.import || relay_mode(o)) && choice.host.empty();
+    if (!per_message && !connect_transport(o, t, choice, host, port)) return 1;
     if (!o.user.empty() && t.login(o.user.c_str(), o.pass.c_str()) < 1) {
         error_stream << "Login failed: " << t.reply << "\r\n";
         return 1;
     }
-    if (o.verbose >= 1) report_stream << "Connected to '" << host << ":" << port << "'\r\n";
+    if (o.verbose >= 1 && !per_message) report_stream << "Connected to '" << host << ":" << port << "'\r\n";
 
-    std::string full_body = (!o.html && !o.header.empty()) ? std::string(o.header.c_str()) + body : body;
-    if (!send_with_summary(t, o.from.c_str(), o.replyto.c_str(), o.to.c_str(), o.cc.c_str(), o.bcc.c_str(),
-                           o.subject.c_str(), full_body, o.cnt, "", content_base.c_str()))
-        return 1;
+    if (!o.etrn.empty()) {
+        if (auto* smtp = dynamic_cast<SmtpClient*>(&t)) smtp->etrn(o.etrn.c_str());
+    } else if (o.import || relay_mode(o)) {
+        if (read_message_file(relay_mode(o), body, o.cnt, o.to, o.cc, o.bcc) == 0) return 1;
+    } else {
+        std::string full_body = (!o.html && !o.header.empty()) ? std::string(o.header.c_str()) + body : body;
+        if (!send_with_summary(t, o.from.c_str(), o.replyto.c_str(), o.to.c_str(), o.cc.c_str(), o.bcc.c_str(),
+                               o.subject.c_str(), full_body, o.cnt, "", content_base.c_str()))
+            return 1;
+    }
 
     t.clear_attachments(o.rm);
     if (o.rm) {

@@ -1,6 +1,7 @@
 #include "engine/transport_setup.h"
 
 #include "engine/option_state.h"
+#include "send/smtp_client.h"
 
 void configure_transport(TpClient& t)
 {
@@ -43,4 +44,9 @@ void configure_transport(TpClient& t)
     t.tunnel_host = o.tunnel_host;
     t.tunnel_port = o.tunnel_port;
     t.vpim = o.vpim || t.vpim;
+    if (auto* smtp = dynamic_cast<SmtpClient*>(&t)) {
+        smtp->esmtp = o.esmtp;
+        smtp->probe = o.probe;
+        smtp->continue_on_refusal = o.ns;
+    }
 }

@@ -45,6 +45,18 @@ const char* text_encoding_name(int qp, int eight_bit) { return qp ? "quoted-prin
 
 }  // namespace
 
+std::string TpClient::uu_lines(const std::string& text) const
+{
+    if (!dot_terminated()) return text;
+    std::string out;
+    out.reserve(text.size() + text.size() / 60 + 4);
+    for (char c : text) {
+        if (c == '\n') out.push_back('\r');
+        out.push_back(c);
+    }
+    return out;
+}
+
 int TpClient::finish_message(const char* echo_text)
 {
     data_sent = 1;
@@ -92,12 +104,14 @@ int TpClient::write_single_part(const char* body, size_t length, const char* con
             encoder.dot_doubling = 1;
             encoder.encode(body, length);
             encoder.end();
-            r = send_body(encoder.memory().bytes());
+            r = send_body(uu_lines(encoder.memory().bytes()));
         } else if (!raw) {
             bool at_line_start = true;
             r = send_dot_stuffed(body, length, at_line_start);
         } else {
-            r = send_body(body, length);
+            // Raw: the text as it is, but a line of "." must not end it early.
+            bool at_line_start = true;
+            r = dot_terminated() ? send_dot_stuffed(body, length, at_line_start) : send_body(body, length);
         }
         if (r <= 0) return r;
     }
@@ -141,7 +155,7 @@ int TpClient::write_multipart_body(const char* body, size_t length)
             r = send_body(qp_body(plain.c_str(), plain.length()));
         } else {
             bool at_line_start = true;
-            r = stuffs_multipart_text() ? send_dot_stuffed(plain.c_str(), plain.length(), at_line_start)
+            r = dot_terminated() ? send_dot_stuffed(plain.c_str(), plain.length(), at_line_start)
                                         : send_body(plain.c_str(), plain.length());
         }
         if (r <= 0) return r;
@@ -164,7 +178,7 @@ int TpClient::write_multipart_body(const char* body, size_t length)
         r = send_body(qp_body(body, length));
     } else {
         bool at_line_start = true;
-        r = stuffs_multipart_text() ? send_dot_stuffed(body, length, at_line_start) : send_body(body, length);
+        r = dot_terminated() ? send_dot_stuffed(body, length, at_line_start) : send_body(body, length);
     }
     if (r <= 0) return r;
     if ((r = send_line("\r\n")) <= 0) return r;
@@ -234,7 +248,7 @@ int TpClient::write_attachment_part(const char* boundary, const char* path, cons
     MemorySink encoded;
     auto flush = [&](bool all) {
         if (encoded.length() == 0 || (!all && encoded.length() < piece)) return 1;
-        int s = send_body(encoded.bytes().data(), encoded.length());
+        int s = uue && !is_text ? send_body(uu_lines(encoded.bytes())) : send_body(encoded.bytes().data(), encoded.length());
         encoded.clear();
         return s;
     };
@@ -252,7 +266,7 @@ int TpClient::write_attachment_part(const char* boundary, const char* path, cons
                 r = send_body(coded);
             } else {
                 // Line ends are made CR LF here too: mail text has no bare LF.
-                r = stuffs_multipart_text() ? send_dot_stuffed(lines.data(), lines.size(), at_line_start)
+                r = dot_terminated() ? send_dot_stuffed(lines.data(), lines.size(), at_line_start)
                                             : send_body(lines);
             }
             if (r <= 0) return r;

@@ -207,7 +207,11 @@ int TpClient::read_reply()
         return n;
     }
     reply[n] = 0;
-    if (trace_level) report_stream << reply << "\r\n";
+    if (trace_level) {
+        size_t shown = std::strcspn(reply, "\r\n");  // the reply's own line end is not echoed twice
+        report_stream.write(reply, shown);
+        report_stream << "\r\n";
+    }
     if (reply[0] >= '1' && reply[0] <= '3') return 1;
     if (reply[0] >= '4' && reply[0] <= '9') return -1;
     return 0;

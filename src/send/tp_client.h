@@ -106,9 +106,12 @@ protected:
     int write_multipart_body(const char* body, size_t length);
     int write_attachment_part(const char* boundary, const char* path, const char* location);
     int finish_message(const char* echo_text);
-    // Unencoded text parts of a multipart body are dot-stuffed on
-    // transports whose message ends with a "." line.
-    bool stuffs_multipart_text() const { return !no_terminator; }
+    // A transport whose message ends with a "." line (SMTP, news): every
+    // line that begins with '.' is doubled there, unencoded text parts and
+    // raw bodies included, and UUencoded lines end with CR LF.
+    bool dot_terminated() const { return !no_terminator; }
+    // UUencoded text as this transport sends it.
+    std::string uu_lines(const std::string& text) const;
 
     int connect_host_list(const char* hosts, const char* service);
     int open_tunnel(const char* host, const char* port);

@@ -1,0 +1,328 @@
+// Message description files: a sequence of described messages ("-import"),
+// or one complete message whose envelope comes from its header ("-relay",
+// "-t").
+#include "engine/message_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "base/text_utils.h"
+#include "engine/address_list.h"
+#include "engine/option_state.h"
+#include "engine/run_state.h"
+#include "engine/send_driver.h"
+#include "engine/text_stream.h"
+#include "net/dns.h"
+#include "platform/nocase.h"
+#include "platform/paths.h"
+
+namespace {
+
+struct Message {
+    std::string from, reply_to, to, cc, bcc, subject, organization, date, body;
+    int priority = 0;
+    int attachments = 0;
+};
+
+void join(std::string& list, const std::string& more)
+{
+    if (more.empty()) return;
+    if (!list.empty()) list += ",";
+    list += more;
+}
+
+std::string translated(const std::string& value)
+{
+    bool found = false;
+    return translate_address_list(value.c_str(), found).c_str();
+}
+
+enum class Field { to, cc, bcc, to_list, cc_list, bcc_list, from, reply_to, subject, organization, importance, date,
+                   file_item, file_object };
+
+struct KeywordRow {
+    const char* keyword;
+    Field field;
+};
+
+const KeywordRow keyword_rows[] = {
+    {"Newsgroups:", Field::to},       {"To:", Field::to},          {"Cc:", Field::cc},
+    {"Bcc:", Field::bcc},             {"Tolist:", Field::to_list}, {"Cclist:", Field::cc_list},
+    {"Bcclist:", Field::bcc_list},    {"From:", Field::from},      {"Reply-To:", Field::reply_to},
+    {"Subject:", Field::subject},     {"Organization:", Field::organization},
+    {"Importance:", Field::importance}, {"Date:", Field::date},    {"File Item:", Field::file_item},
+    {"File Object:", Field::file_object},
+};
+
+class Reader {
+public:
+    Reader(bool relay, const std::string& text, int count, const string& to, const string& cc, const string& bcc)
+        : relay_(relay), text_(text), count_(count), to_(to), cc_(cc), bcc_(bcc), o_(options()),
+          t_(*run_state().current_transport)
+    {
+    }
+
+    int run()
+    {
+        Message m;
+        bool header = true;
+        std::string line;
+        while (next_line(line)) {
+            if (relay_) {
+                if (header) {
+                    join_folded(line);
+                    if (line.empty()) {
+                        header = false;
+                        continue;
+                    }
+                    keyword(line, m, true);
+                } else if (line == ".") {
+                    break;
+                }
+                continue;
+            }
+            if (header) {
+                if (starts_with(line, "Contents:")) header = false;
+                else keyword(line, m, true);
+                continue;
+            }
+            if (starts_with(line, "Message:")) {
+                finish(m);
+                m = Message();
+                header = true;
+                continue;
+            }
+            if (!keyword(line, m, false)) m.body += line + "\r\n";
+        }
+        if (relay_) relay_text(m);
+        finish(m);
+        return result_;
+    }
+
+private:
+    static bool starts_with(const std::string& line, const char* keyword)
+    {
+        return nocase_compare_n(line.c_str(), keyword, std::strlen(keyword)) == 0;
+    }
+
+    bool next_line(std::string& line)
+    {
+        if (pos_ >= text_.size()) return false;
+        size_t end = text_.find('\n', pos_);
+        if (end == std::string::npos) end = text_.size();
+        line = text_.substr(pos_, end - pos_);
+        last_line_start_ = pos_;
+        pos_ = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        ++line_number_;
+        report_stream << "GOT [" << static_cast<long>(line.size()) << "]: '" << line.c_str() << "'\r\n";
+        return true;
+    }
+
+    // Relay header lines continued by lines that begin with a tab.
+    void join_folded(std::string& line)
+    {
+        while (pos_ < text_.size() && text_[pos_] == '\t') {
+            std::string more;
+            next_line(more);
+            line += more;
+            report_stream << "GOT2: '" << line.c_str() << "'\r\n";
+        }
+    }
+
+    // The relayed text: everything up to the line of "." alone.
+    void relay_text(Message& m)
+    {
+        size_t end = text_.size();
+        for (size_t at = 0; at < text_.size();) {
+            size_t nl = text_.find('\n', at);
+            std::string l = text_.substr(at, (nl == std::string::npos ? text_.size() : nl) - at);
+            if (!l.empty() && l.back() == '\r') l.pop_back();
+            if (l == ".") {
+                end = at;
+                break;
+            }
+            if (nl == std::string::npos) break;
+            at = nl + 1;
+        }
+        m.body = text_.substr(0, end);
+    }
+
+    // Applies a keyword line; false when the line holds none.
+    bool keyword(const std::string& line, Message& m, bool in_header)
+    {
+        for (const KeywordRow& row : keyword_rows) {
+            if (!starts_with(line, row.keyword)) continue;
+            bool attachment = row.field == Field::file_item || row.field == Field::file_object;
+            if (!in_header && !attachment) return false;
+            std::string value = line.substr(std::strlen(row.keyword));
+            size_t b = value.find_first_not_of(" \t");
+            value = b == std::string::npos ? "" : value.substr(b);
+            while (!value.empty() && value.back() == ' ') value.pop_back();
+            apply(row.field, value, m);
+            return true;
+        }
+        return false;
+    }
+
+    void apply(Field field, const std::string& value, Message& m)
+    {
+        bool plain_relay = relay_ && !o_.relay_host.empty();  // "-relay", "-relay:"; not "-t"
+        switch (field) {
+        case Field::to: join(m.to, translated(value)); break;
+        case Field::cc: if (!plain_relay) join(m.cc, translated(value)); break;
+        case Field::bcc: if (!plain_relay) join(m.bcc, translated(value)); break;
+        case Field::to_list: join(m.to, read_address_list(value.c_str(), o_.hash != 0).c_str()); break;
+        case Field::cc_list: join(m.cc, read_address_list(value.c_str(), o_.hash != 0).c_str()); break;
+        case Field::bcc_list: join(m.bcc, read_address_list(value.c_str(), o_.hash != 0).c_str()); break;
+        case Field::from: m.from = value; break;
+        case Field::reply_to: m.reply_to = value; break;
+        case Field::subject: m.subject = value; break;
+        case Field::organization: m.organization = value; break;
+        case Field::date: m.date = value; break;
+        case Field::importance:
+            m.priority = nocase_compare(value.c_str(), "High") == 0     ? 1
+                         : nocase_compare(value.c_str(), "Low") == 0    ? 2
+                         : nocase_compare(value.c_str(), "Normal") == 0 ? 3
+                                                                        : 0;
+            break;
+        case Field::file_item: attach(value.substr(0, 255), "", 0, "attachment", m); break;
+        case Field::file_object: {
+            char file[256] = "", location[256] = "";
+            std::sscanf(value.c_str(), "%255[^|]|%255[^\r\n]", file, location);
+            attach(file, location, 1, "object", m);
+            break;
+        }
+        }
+    }
+
+    void attach(const std::string& path, const char* location, int related, const char* kind, Message& m)
+    {
+        if (!file_exists(path.c_str())) {
+            error_stream << "WARNING: " << kind << " '" << path.c_str() << "' does not exist! (" << ENOENT << ")\r\n";
+            return;
+        }
+        t_.add_attachment(path.c_str(), location, related);
+        if (!related) {
+            run_state().attachment_list.add(string(path.c_str()));
+            ++m.attachments;
+        }
+    }
+
+    bool connect_exchanger(const Message& m)
+    {
+        string domain = address_domain(m.to.c_str());
+        string host;
+        int preference = -1;
+        bool dotted = !domain.empty() && std::strspn(domain.c_str(), "0123456789.") == domain.length();
+        int dots = 0;
+        for (size_t i = 0; i < domain.length(); ++i) dots += domain.char_at(i) == '.';
+        List<Server> exchangers;
+        if (dotted && dots > 2) {
+            host = domain;
+        } else {
+            DNS dns;
+            dns.verbose = o_.verbose;
+            dns.timeout = process_state().timeout;
+            int r = -1;
+            for (int attempt = 0; attempt < 6 && r <= 0; ++attempt) {
+                error_stream << "Trying " << o_.ns_host << "\r\n";
+                r = dns.connect(o_.ns_host, string("53"));
+            }
+            if (r <= 0) {
+                error_stream << "Could not connect to Domain Name server: " << o_.ns_host << ", error= " << r << "\r\n";
+                return false;
+            }
+            if (dns.query(exchangers, domain.c_str(), dns_mx) <= 0 &&
+                dns.query(exchangers, domain.c_str(), dns_aaaa) <= 0)
+                dns.query(exchangers, domain.c_str(), dns_a);
+            dns.disconnect();
+            Server first;
+            if (!exchangers.take_first(first)) {
+                error_stream << "Could not get MX: '" << domain << "'\r\n";
+                return false;
+            }
+            host = first.host;
+            preference = first.preference;
+        }
+        if (!o_.quiet) report_stream << "MX server (" << preference << ") = '" << host << "'\n";
+        int retries = o_.retries;
+        for (;;) {
+            int r = t_.open_connection(host.c_str(), o_.smtp_port.c_str(), nullptr, 0);
+            if (r > 0) return true;
+            error_stream << "Could not connect to server: " << host << ":" << o_.smtp_port << ", error= " << r
+                         << "\r\n";
+            if (retries-- > 0) continue;
+            Server next;
+            if (!exchangers.take_first(next)) return false;
+            host = next.host;
+            retries = 0;
+        }
+    }
+
+    void finish(Message& m)
+    {
+        if (!to_.empty()) {
+            m.to = to_.c_str();
+            m.cc.clear();
+            m.bcc.clear();
+        }
+        if (!cc_.empty()) {
+            m.cc = cc_.c_str();
+            m.bcc.clear();
+        }
+        if (!bcc_.empty()) m.bcc = bcc_.c_str();
+        if (!relay_) {
+            const char* missing = m.from.empty() ? "Missing from address, line: "
+                                  : m.to.empty() ? "Missing to address, line: "
+                                  : m.body.empty() ? "Missing message body, line: "
+                                                   : nullptr;
+            if (missing) {
+                error_stream << missing << line_number_ << "\r\n";
+                ++result_;
+                reset(m);
+                return;
+            }
+        }
+        bool mx = o_.mx || o_.probe;
+        bool connected_here = mx && connect_exchanger(m);
+        if (m.priority) t_.priority = m.priority;
+        if (!m.organization.empty()) t_.organization = m.organization.c_str();
+        if (!m.date.empty()) t_.date_text = m.date.c_str();
+        std::string text = m.body;
+        if (relay_ && !o_.relay_host.empty() && &t_ == run_state().clients->news.get())
+            text = "Newsgroups: " + m.to + "\r\n" + text;
+        bool sent = send_with_summary(t_, m.from.c_str(), m.reply_to.c_str(), m.to.c_str(), m.cc.c_str(),
+                                      m.bcc.c_str(), m.subject.c_str(), text, count_, "", "");
+        if (sent) ++result_;
+        t_.clear_attachments(sent && o_.rm);
+        reset(m);
+        if (connected_here) t_.disconnect();
+    }
+
+    void reset(Message& m)
+    {
+        run_state().attachment_list.clear();
+        m = Message();
+    }
+
+    bool relay_;
+    const std::string& text_;
+    int count_;
+    string to_, cc_, bcc_;
+    const OptionState& o_;
+    TpClient& t_;
+    size_t pos_ = 0, last_line_start_ = 0;
+    long line_number_ = 0;
+    int result_ = 0;
+};
+
+}  // namespace
+
+int read_message_file(bool relay, const std::string& text, int count, const string& to, const string& cc,
+                      const string& bcc)
+{
+    return Reader(relay, text, count, to, cc, bcc).run();
+}
