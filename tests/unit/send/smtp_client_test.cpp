@@ -1,0 +1,255 @@
+// The SMTP transport against a scripted peer, for the replies a real server
+// does not give on demand, and for the exact bytes sent.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "../../support/loopback_peer.h"
+
+namespace {
+
+// A small SMTP server that plays a script: reply(command) gives the reply
+// for each command line ("" closes the connection); DATA is collected.
+class ScriptedSmtp {
+public:
+    using Replies = std::function<std::string(const std::string& command, int transaction)>;
+
+    explicit ScriptedSmtp(Replies replies, std::string greeting = "220 peer.test.example ESMTP\r\n")
+        : peer_([this, replies, greeting](int s) { serve(s, replies, greeting); })
+    {
+    }
+    std::string port() const { return peer_.port(); }
+    std::vector<std::string> commands;
+    std::vector<std::string> messages;
+
+private:
+    static bool read_line(int s, std::string& line)
+    {
+        line.clear();
+        char c;
+        while (::recv(s, &c, 1, 0) == 1) {
+            line.push_back(c);
+            if (c == '\n') return true;
+        }
+        return false;
+    }
+
+    void serve(int s, const Replies& replies, const std::string& greeting)
+    {
+        LoopbackPeer::send_text(s, greeting);
+        std::string line;
+        int transaction = 0;
+        while (read_line(s, line)) {
+            std::string command = line.substr(0, line.find_last_not_of("\r\n") + 1);
+            commands.push_back(command);
+            if (command.rfind("MAIL FROM", 0) == 0) ++transaction;
+            std::string answer = replies(command, transaction);
+            if (answer.empty()) return;
+            LoopbackPeer::send_text(s, answer);
+            if (command == "DATA" && answer[0] == '3') {
+                std::string data;
+                while (read_line(s, line) && line != ".\r\n") data += line;
+                messages.push_back(data);
+                std::string after = replies(".", transaction);
+                if (after.empty()) return;
+                LoopbackPeer::send_text(s, after);
+            }
+            if (command == "QUIT") return;
+        }
+    }
+
+    LoopbackPeer peer_;
+};
+
+// The usual answers of a server that takes everything.
+std::string accept_all(const std::string& c, int)
+{
+    if (c.rfind("EHLO", 0) == 0) return "250-peer.test.example\r\n250-AUTH LOGIN PLAIN\r\n250 8BITMIME\r\n";
+    if (c.rfind("HELO", 0) == 0) return "250 peer.test.example\r\n";
+    if (c == "DATA") return "354 go ahead\r\n";
+    if (c == "QUIT") return "221 bye\r\n";
+    return "250 ok\r\n";
+}
+
+struct Result {
+    int status;
+    std::string out, err;
+};
+
+Result tavrin(const std::string& args)
+{
+    std::string err_file = "/tmp/tavrin-smtp-test-stderr";
+    std::string cmd = std::string(TAVRIN_BINARY) + " " + args + " -tmo:10 < /dev/null 2>" + err_file;
+    FILE* p = popen(cmd.c_str(), "r");
+    Result r{0, "", ""};
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    int status = pclose(p);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    FILE* e = fopen(err_file.c_str(), "r");
+    while (e && (n = fread(buf.data(), 1, buf.size(), e)) > 0) r.err.append(buf.data(), n);
+    if (e) fclose(e);
+    return r;
+}
+
+std::string send_args(const std::string& port, const std::string& extra)
+{
+    return "-host:127.0.0.1 -port:" + port + " -from:me@test.example -s:hi " + extra;
+}
+
+size_t count_of(const std::vector<std::string>& v, const std::string& prefix)
+{
+    size_t n = 0;
+    for (const std::string& s : v) n += s.rfind(prefix, 0) == 0;
+    return n;
+}
+
+}  // namespace
+
+TEST(SmtpPeer, RefusedEhloFallsBackToHeloAndLoginSaysWhy)
+{
+    ScriptedSmtp peer([](const std::string& c, int t) {
+        return c.rfind("EHLO", 0) == 0 ? "502 not here\r\n" : accept_all(c, t);
+    });
+    Result r = tavrin(send_args(peer.port(), "-to:a@test.example -msg:x -user:joe -pass:pw"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Login failed: ESMTP not enabled\r\n\r\n");
+    EXPECT_EQ(count_of(peer.commands, "HELO "), 1u);
+    EXPECT_EQ(count_of(peer.commands, "AUTH"), 0u);
+}
+
+TEST(SmtpPeer, A452EndsTheTransactionAndTheRestGoInTheNext)
+{
+    ScriptedSmtp peer([](const std::string& c, int t) {
+        static int rcpts = 0;
+        if (c.rfind("RCPT", 0) == 0 && t == 1 && ++rcpts == 3) return std::string("452 4.5.3 Too many recipients\r\n");
+        return accept_all(c, t);
+    });
+    Result r = tavrin(send_args(peer.port(), "-to:a@test.example,b@test.example,c@test.example,d@test.example -msg:x"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> expected = {"MAIL FROM:<me@test.example>", "RCPT TO:<a@test.example>",
+                                         "RCPT TO:<b@test.example>",    "RCPT TO:<c@test.example>",
+                                         "DATA",                        "RSET",
+                                         "MAIL FROM:<me@test.example>", "RCPT TO:<c@test.example>",
+                                         "RCPT TO:<d@test.example>",    "DATA",
+                                         "QUIT"};
+    std::vector<std::string> got(peer.commands.begin() + 1, peer.commands.end());
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(peer.messages.size(), 2u);
+}
+
+TEST(SmtpPeer, RecipientLimitSplitsIntoTransactions)
+{
+    ScriptedSmtp peer(accept_all);
+    Result r = tavrin(send_args(peer.port(), "-limit:2 -to:a@x.example,b@x.example,c@x.example -cc:d@x.example "
+                                             "-bcc:e@x.example -msg:x"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count_of(peer.commands, "MAIL FROM"), 3u);
+    EXPECT_EQ(count_of(peer.commands, "RSET"), 2u);
+    EXPECT_EQ(count_of(peer.commands, "RCPT TO:<e@x.example>"), 1u);
+    ASSERT_EQ(peer.messages.size(), 3u);
+    EXPECT_EQ(peer.messages[0].find("Bcc"), std::string::npos);
+    EXPECT_NE(peer.messages[0].find("Precedence: bulk\r\n"), std::string::npos);
+}
+
+TEST(SmtpPeer, TlsWithoutStarttlsSendsInTheClearAnd8BitMime)
+{
+    ScriptedSmtp peer(accept_all);
+    Result r = tavrin(send_args(peer.port(), "-tls -8 -to:a@test.example -msg:x"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count_of(peer.commands, "STARTTLS"), 0u);
+    EXPECT_EQ(count_of(peer.commands, "MAIL FROM:<me@test.example> BODY=8BITMIME"), 1u);
+}
+
+TEST(SmtpPeer, ServerClosingDuringDataIsAFailure)
+{
+    ScriptedSmtp peer([](const std::string& c, int t) { return c == "." ? std::string() : accept_all(c, t); });
+    Result r = tavrin(send_args(peer.port(), "-to:a@test.example -msg:x"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Could not send: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("\r\nStatus: "), std::string::npos);
+}
+
+TEST(SmtpPeer, FirewallBannerBeforeTheGreeting)
+{
+    ScriptedSmtp peer(accept_all, "Welcome to the gateway\r\nplease wait\r\n220 peer ready\r\n");
+    Result r = tavrin(send_args(peer.port(), "\"-firewall:open sesame\" -to:a@test.example -msg:x"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_FALSE(peer.commands.empty());
+    EXPECT_EQ(peer.commands[0].rfind("open sesameEHLO ", 0), 0u);  // sent as it is, no line end of its own
+    EXPECT_EQ(peer.messages.size(), 1u);
+}
+
+TEST(SmtpPeer, EveryLeadingDotIsDoubledAfterData)
+{
+    std::string dir = "/tmp/tavrin-dots-test";
+    std::system(("mkdir -p " + dir + " && printf '.one\\n..two\\nthree\\n' > " + dir + "/dots.txt").c_str());
+    ScriptedSmtp peer(accept_all);
+    Result r = tavrin(send_args(peer.port(), "-qp:0 -to:a@test.example -file:" + dir + "/dots.txt -a:" + dir +
+                                                 "/dots.txt"));
+    std::system(("rm -rf " + dir).c_str());
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(peer.messages.size(), 1u);
+    const std::string& m = peer.messages[0];
+    // The text part of the multipart body, dot-stuffed, with CR LF lines.
+    EXPECT_NE(m.find("Content-Transfer-Encoding: 7bit\r\n\r\n..one\r\n...two\r\nthree\r\n"), std::string::npos) << m;
+    // The attachment is text: sent as text, dot-stuffed too.
+    EXPECT_NE(m.find("filename=\"dots.txt\"\r\nContent-Transfer-Encoding: 7bit\r\n\r\n..one\r\n...two\r\n"),
+              std::string::npos);
+    // No line of the data is a lone "." or starts with a single '.'.
+    size_t at = 0;
+    while ((at = m.find("\n.", at)) != std::string::npos) {
+        EXPECT_EQ(m[at + 2], '.') << m.substr(at, 20);
+        ++at;
+    }
+}
+
+TEST(SmtpPeer, UuencodedLinesEndWithCrLf)
+{
+    std::string dir = "/tmp/tavrin-uu-smtp-test";
+    std::system(("mkdir -p " + dir + " && head -c 200 /dev/zero > " + dir + "/zeros.bin").c_str());
+    ScriptedSmtp peer(accept_all);
+    Result r = tavrin(send_args(peer.port(), "-to:a@test.example -msg:x -uue -a:" + dir + "/zeros.bin"));
+    std::system(("rm -rf " + dir).c_str());
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(peer.messages.size(), 1u);
+    const std::string& m = peer.messages[0];
+    size_t begin = m.find("begin 644 zeros.bin");
+    ASSERT_NE(begin, std::string::npos);
+    EXPECT_EQ(m.substr(begin, 21), "begin 644 zeros.bin\r\n");
+    EXPECT_NE(m.find("`\r\nend\r\n", begin), std::string::npos);
+}
+
+TEST(SmtpPeer, ProbeSendsNoData)
+{
+    ScriptedSmtp peer(accept_all);
+    // A domain of digits and dots is the mail host itself: no DNS query.
+    Result r = tavrin("-port:" + peer.port() + " -probe:a@127.0.0.1");
+    EXPECT_EQ(count_of(peer.commands, "RCPT TO:<a@127.0.0.1>"), 1u);
+    EXPECT_EQ(count_of(peer.commands, "DATA"), 0u);
+}
+
+TEST(SmtpPeer, RefusedRecipientEndsTheSendUnlessToldToGoOn)
+{
+    auto refuse_b = [](const std::string& c, int t) {
+        return c == "RCPT TO:<b@test.example>" ? std::string("550 5.1.1 no such user\r\n") : accept_all(c, t);
+    };
+    {
+        ScriptedSmtp peer(refuse_b);
+        Result r = tavrin(send_args(peer.port(), "-to:b@test.example,c@test.example -msg:x"));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("Status: 550 5.1.1 no such user"), std::string::npos) << r.err;
+        EXPECT_TRUE(peer.messages.empty());
+    }
+    ScriptedSmtp peer(refuse_b);
+    Result r = tavrin(send_args(peer.port(), "-ns -to:b@test.example,c@test.example -msg:x"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(peer.messages.size(), 1u);
+}
