@@ -15,11 +15,12 @@
 
 namespace {
 
+// Blanks and tabs (a folded header line keeps its tab) around an address.
 std::string trim_blanks(const std::string& s)
 {
-    size_t b = s.find_first_not_of(' ');
+    size_t b = s.find_first_not_of(" \t");
     if (b == std::string::npos) return "";
-    size_t e = s.find_last_not_of(' ');
+    size_t e = s.find_last_not_of(" \t");
     return s.substr(b, e - b + 1);
 }
 

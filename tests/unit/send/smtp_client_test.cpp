@@ -253,3 +253,76 @@ TEST(SmtpPeer, RefusedRecipientEndsTheSendUnlessToldToGoOn)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(peer.messages.size(), 1u);
 }
+
+namespace {
+
+std::string write_temp(const std::string& name, const std::string& text)
+{
+    std::string path = "/tmp/tavrin-msgfile-" + name;
+    FILE* f = fopen(path.c_str(), "wb");
+    fwrite(text.data(), 1, text.size(), f);
+    fclose(f);
+    return path;
+}
+
+}  // namespace
+
+TEST(MessageFile, ImportSendsEachDescriptionAndChecksThem)
+{
+    std::string file = write_temp("import.txt",
+                                  "From: me@test.example\nTo: a@test.example\nSubject: first\nImportance: low\n"
+                                  "Contents:\nbody one\nMessage:\n"
+                                  "From: me@test.example\nTo: b@test.example, c@test.example\nSubject: second\n"
+                                  "Contents:\nbody two\nMessage:\n"
+                                  "From: me@test.example\nTo: d@test.example\nSubject: no body\n");
+    ScriptedSmtp peer(accept_all);
+    Result r = tavrin("-host:127.0.0.1 -port:" + peer.port() + " -import -file:" + file);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("GOT [21]: 'From: me@test.example'\r\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "Missing message body, line: 16\r\n");  // the last line of the file ended it
+    ASSERT_EQ(peer.messages.size(), 2u);
+    EXPECT_NE(peer.messages[0].find("Subject: first\r\n"), std::string::npos);
+    EXPECT_NE(peer.messages[0].find("X-Priority: 4 (Low)\r\n"), std::string::npos);
+    EXPECT_NE(peer.messages[1].find("body two"), std::string::npos);
+    EXPECT_EQ(count_of(peer.commands, "RCPT TO:<c@test.example>"), 1u);
+    std::remove(file.c_str());
+}
+
+TEST(MessageFile, CommandLineRecipientsOverrideTheDescriptions)
+{
+    std::string file = write_temp("override.txt",
+                                  "From: me@test.example\nTo: a@test.example\nCc: c@test.example\nContents:\nx\n");
+    ScriptedSmtp peer(accept_all);
+    Result r = tavrin("-host:127.0.0.1 -port:" + peer.port() + " -import -to:z@test.example -file:" + file);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count_of(peer.commands, "RCPT TO:<z@test.example>"), 1u);
+    EXPECT_EQ(count_of(peer.commands, "RCPT TO:<a@test.example>"), 0u);
+    EXPECT_EQ(count_of(peer.commands, "RCPT TO:<c@test.example>"), 0u);
+    std::remove(file.c_str());
+}
+
+TEST(MessageFile, RelayTakesTheEnvelopeFromTheHeader)
+{
+    std::string message = "From: me@test.example\nTo: a@test.example,\n\tb@test.example\nCc: c@test.example\n"
+                          "Subject: relayed\n\n.starts with a dot\nbody\n.\nafter the end\n";
+    std::string file = write_temp("relay.txt", message);
+    {
+        ScriptedSmtp peer(accept_all);
+        Result r = tavrin("-host:127.0.0.1 -port:" + peer.port() + " -t -file:" + file);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("GOT2: 'To: a@test.example,\tb@test.example'"), std::string::npos) << r.out;
+        for (const char* rcpt : {"RCPT TO:<a@test.example>", "RCPT TO:<b@test.example>", "RCPT TO:<c@test.example>"})
+            EXPECT_EQ(count_of(peer.commands, rcpt), 1u) << rcpt;
+        ASSERT_EQ(peer.messages.size(), 1u);
+        // Sent as it is (no headers of ours), up to the "." line, dot-stuffed.
+        EXPECT_EQ(peer.messages[0].rfind("From: me@test.example\r\nTo: a@test.example,\r\n\tb@test.example\r\n", 0), 0u)
+            << peer.messages[0];
+        EXPECT_NE(peer.messages[0].find("\r\n\r\n..starts with a dot\r\nbody\r\n"), std::string::npos);
+        EXPECT_EQ(peer.messages[0].find("after the end"), std::string::npos);
+    }
+    ScriptedSmtp peer(accept_all);
+    Result r = tavrin("-host:127.0.0.1 -port:" + peer.port() + " -relay:127.0.0.1 -file:" + file);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count_of(peer.commands, "RCPT TO:<c@test.example>"), 0u);  // "-relay" leaves Cc out
+    std::remove(file.c_str());
+}
