@@ -2,6 +2,8 @@
 // Maildirs with Python's email package.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <array>
 #include <chrono>
 #include <cstdlib>
@@ -24,7 +26,7 @@ struct Result {
 
 Result run(const std::string& command)
 {
-    std::string err_file = "/tmp/tavrin-postfix-stderr";
+    std::string err_file = "/tmp/tavrin-postfix-stderr-" + std::to_string(getpid());  // tests run side by side
     FILE* p = popen((command + " 2>" + err_file).c_str(), "r");
     Result r{0, "", ""};
     std::array<char, 4096> buf;

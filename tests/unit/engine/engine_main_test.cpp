@@ -15,6 +15,7 @@
 #include "engine/option_state.h"
 #include "engine/proxy_settings.h"
 #include "engine/text_stream.h"
+#include "../../support/loopback_peer.h"
 
 namespace {
 
@@ -112,11 +113,11 @@ TEST(EngineMain, OptionStateIsResetAfterTheCall)
     process_state().use_config = 0;
 }
 
-TEST(EngineMain, DriverThatIsMissingFailsHonestly)
+TEST(EngineMain, FailedSendAndMissingReceiverFailHonestly)
 {
-    EXPECT_EQ(run({"-to:a@example.com", "-from:b@example.com"}), 1);
-    EXPECT_NE(error_stream.contents().find("transport is not available in this build"), std::string::npos);
-    EXPECT_NE(error_stream.contents().find("Could not connect to server: localhost:25"), std::string::npos);
+    std::string port = "-port:" + closed_port();
+    EXPECT_EQ(run({"-to:a@example.com", "-from:b@example.com", "-host:127.0.0.1", port.c_str()}), 1);
+    EXPECT_NE(error_stream.contents().find("Could not connect to server: 127.0.0.1:"), std::string::npos);
     EXPECT_EQ(run({"-user:joe", "-pass:x"}), 1);
     EXPECT_NE(error_stream.contents().find("Could not receive: "), std::string::npos);
     process_state().use_config = 0;

@@ -2,6 +2,8 @@
 // package: structure, decoded parts byte for byte, headers.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +37,7 @@ struct Outcome {
 // Runs a shell command line; standard output and error are kept apart.
 Outcome shell(const std::string& command)
 {
-    std::string err_file = "/tmp/tavrin-compose-stderr";
+    std::string err_file = "/tmp/tavrin-compose-stderr-" + std::to_string(getpid());  // tests run side by side
     FILE* p = popen((command + " 2>" + err_file).c_str(), "r");
     Outcome r{0, "", ""};
     std::array<char, 4096> buf;

@@ -2,6 +2,8 @@
 // does not give on demand, and for the exact bytes sent.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <array>
 #include <cstdio>
 #include <functional>
@@ -84,7 +86,7 @@ struct Result {
 
 Result tavrin(const std::string& args)
 {
-    std::string err_file = "/tmp/tavrin-smtp-test-stderr";
+    std::string err_file = "/tmp/tavrin-smtp-test-stderr-" + std::to_string(getpid());  // tests run side by side
     std::string cmd = std::string(TAVRIN_BINARY) + " " + args + " -tmo:10 < /dev/null 2>" + err_file;
     FILE* p = popen(cmd.c_str(), "r");
     Result r{0, "", ""};
