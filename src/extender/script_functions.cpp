@@ -225,26 +225,25 @@ int32_t CZebTavrin::send_message(CExtParam& subject, CExtParam& body, CExtParam&
     return run(v) == 0 ? 1 : 0;
 }
 
-int32_t CZebTavrin::ksendtext(void*, intptr_t, intptr_t, ZebValue* args, int32_t count)
+int32_t CZebTavrin::send_function(ZebValue* args, int32_t count, int mode)
 {
     return guarded([&] {
-        CExtParam subject(args, 1, count), text(args, 2, count);
+        CExtParam subject(args, 1, count), body(args, 2, count);
         CExtParam attachments(args, 3, count), flags(args, 4, count);
         int32_t error_id;
-        int32_t result = send_message(subject, text, attachments, flags, 0, error_id);
+        int32_t result = send_message(subject, body, attachments, flags, mode, error_id);
         return error_id ? return_error(-1, error_id) : return_status(result);
     });
 }
 
+int32_t CZebTavrin::ksendtext(void*, intptr_t, intptr_t, ZebValue* args, int32_t count)
+{
+    return send_function(args, count, 0);
+}
+
 int32_t CZebTavrin::ksendfile(void*, intptr_t, intptr_t, ZebValue* args, int32_t count)
 {
-    return guarded([&] {
-        CExtParam subject(args, 1, count), file(args, 2, count);
-        CExtParam attachments(args, 3, count), flags(args, 4, count);
-        int32_t error_id;
-        int32_t result = send_message(subject, file, attachments, flags, 1, error_id);
-        return error_id ? return_error(-1, error_id) : return_status(result);
-    });
+    return send_function(args, count, 1);
 }
 
 int32_t CZebTavrin::kgetmail(void*, intptr_t, intptr_t, ZebValue* args, int32_t count)

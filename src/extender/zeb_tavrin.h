@@ -50,6 +50,8 @@ private:
     int32_t send_message(CExtParam& subject, CExtParam& body, CExtParam& attachments, CExtParam& flags, int mode,
                          int32_t& error_id);
     int32_t return_report();
+    // ksendtext (mode 0, a text body) and ksendfile (mode 1, a body file).
+    int32_t send_function(ZebValue* args, int32_t count, int mode);
     template <typename Body>
     int32_t guarded(Body body);
 };

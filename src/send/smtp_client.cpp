@@ -281,16 +281,11 @@ int SmtpClient::send_message(const char* from, const char* reply_to, const char*
                              const char* bcc, const char* errors_to)
 {
     if (!from || !*from || !to || !*to) return -1;
-    int per_transaction = limit > 0 ? limit : INT_MAX;
     std::vector<Recipient> recipients;
     for (const std::string& e : rcpt_entries(to)) recipients.push_back({reduce_address(e.c_str()), true});
     for (const std::string& e : rcpt_entries(cc)) recipients.push_back({reduce_address(e.c_str()), true});
     for (const std::string& e : rcpt_entries(bcc)) recipients.push_back({reduce_address(e.c_str()), false});
-    void* extra;
-    while (extra_recipients.take_first(extra)) {
-        recipients.push_back({reduce_address(static_cast<char*>(extra)), false});
-        delete[] static_cast<char*>(extra);
-    }
+    take_extra_recipients(recipients, false);
     size_t next = 0;
     int r = -1;
     int empty_transactions = 0;
@@ -300,25 +295,11 @@ int SmtpClient::send_message(const char* from, const char* reply_to, const char*
             if (!positive(r = read_reply())) return r;
         }
         first_transaction = 0;
-        std::string mail = mail_from_line(from, errors_to);
-        echo(mail.data(), mail.size());
-        if ((r = send(mail)) <= 0) return r;
-        if (!positive(r = read_reply())) return r;
-        int accepted = 0, last = r;
-        while (next < recipients.size() && accepted < per_transaction) {
-            last = rcpt(recipients[next]);
-            if (positive(last)) {
-                ++accepted;
-                ++next;
-            } else if (starts_with(reply, "452") || starts_with(reply, "552")) {
-                break;
-            } else if (continue_on_refusal && connected()) {
-                ++next;
-            } else {
-                return last;
-            }
-        }
-        if (probe) return last;
+        if (!positive(r = mail_from(from, errors_to))) return r;
+        int accepted = 0;
+        bool refused = false;
+        int last = place_recipients(recipients, next, false, accepted, refused);
+        if (refused || probe) return last;
         if (accepted == 0) {
             // Nothing was placed in this transaction: no DATA without recipients.
             if (next >= recipients.size() || ++empty_transactions > max_empty_transactions) return last;
@@ -328,6 +309,46 @@ int SmtpClient::send_message(const char* from, const char* reply_to, const char*
         if (r <= 0) return r;
     } while (next < recipients.size());
     return r;
+}
+
+void SmtpClient::take_extra_recipients(std::vector<Recipient>& recipients, bool with_dsn)
+{
+    void* extra;
+    while (extra_recipients.take_first(extra)) {
+        recipients.push_back({reduce_address(static_cast<char*>(extra)), with_dsn});
+        delete[] static_cast<char*>(extra);
+    }
+}
+
+int SmtpClient::mail_from(const char* from, const char* errors_to)
+{
+    std::string mail = mail_from_line(from, errors_to);
+    echo(mail.data(), mail.size());
+    int r = send(mail);
+    return r <= 0 ? r : read_reply();
+}
+
+int SmtpClient::place_recipients(const std::vector<Recipient>& recipients, size_t& next, bool limit_offers,
+                                 int& accepted, bool& refused)
+{
+    int per_transaction = limit > 0 ? limit : INT_MAX;
+    int offered = 0, last = 1;
+    while (next < recipients.size() && (limit_offers ? offered : accepted) < per_transaction) {
+        ++offered;
+        last = rcpt(recipients[next]);
+        if (positive(last)) {
+            ++accepted;
+            ++next;
+        } else if (starts_with(reply, "452") || starts_with(reply, "552")) {
+            break;  // the rest go in the next transaction
+        } else if (continue_on_refusal && connected()) {
+            ++next;
+        } else {
+            refused = true;
+            break;
+        }
+    }
+    return last;
 }
 
 int SmtpClient::send_message_lists(const char* from, const char* reply_to, List<string>& to, const char* subject,
@@ -341,38 +362,19 @@ int SmtpClient::send_message_lists(const char* from, const char* reply_to, List<
         for (int more = it.first(entry); more; more = it.next(entry))
             pending.push_back({reduce_address(entry.c_str()), true});
     }
-    void* extra;
-    while (extra_recipients.take_first(extra)) {
-        pending.push_back({reduce_address(static_cast<char*>(extra)), true});
-        delete[] static_cast<char*>(extra);
-    }
+    take_extra_recipients(pending, true);
     if (pending.empty()) {
         std::snprintf(reply, sizeof reply, "no recipients");
         return -1;
     }
-    int per_transaction = limit > 0 ? limit : INT_MAX;
     size_t next = 0;
     int r;
     do {
-        std::string mail = mail_from_line(from, errors_to);
-        echo(mail.data(), mail.size());
-        if ((r = send(mail)) <= 0) return r;
-        if (!positive(r = read_reply())) return r;
-        int offered = 0, accepted = 0;
-        while (next < pending.size() && offered < per_transaction) {
-            ++offered;
-            int last = rcpt(pending[next]);
-            if (positive(last)) {
-                ++accepted;
-                ++next;
-            } else if (starts_with(reply, "452") || starts_with(reply, "552")) {
-                break;
-            } else if (continue_on_refusal && connected()) {
-                ++next;
-            } else {
-                return last;
-            }
-        }
+        if (!positive(r = mail_from(from, errors_to))) return r;
+        int accepted = 0;
+        bool refused = false;
+        int last = place_recipients(pending, next, true, accepted, refused);
+        if (refused) return last;
         if (accepted == 0) return -1;  // a transaction that placed nobody would repeat for ever
         if ((r = send_line("DATA\r\n")) <= 0) return r;
         if (!positive(r = read_reply())) return r;

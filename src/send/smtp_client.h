@@ -49,6 +49,12 @@ private:
     int hello();
     int read_line_into_reply(int capacity);
     std::string mail_from_line(const char* from, const char* errors_to) const;
+    int mail_from(const char* from, const char* errors_to);
+    void take_extra_recipients(std::vector<Recipient>& recipients, bool with_dsn);
+    // Offers RCPTs from next on, up to the limit (of offers, or of accepted
+    // recipients); refused is set when a refusal ends the send.
+    int place_recipients(const std::vector<Recipient>& recipients, size_t& next, bool limit_offers, int& accepted,
+                         bool& refused);
     int rcpt(const Recipient& r);
     int base_message(const char* from, const char* reply_to, const char* to, const char* subject, const char* body,
                      size_t body_length, const char* content_base, const char* cc, const char* bcc,

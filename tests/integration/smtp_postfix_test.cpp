@@ -14,29 +14,15 @@
 #include <thread>
 #include <vector>
 
+#include "../support/command.h"
 #include "../support/fixtures.h"
 #include "../support/loopback_peer.h"
 
 namespace {
 
-struct Result {
-    int status;
-    std::string out, err;
-};
+using Result = CommandResult;
 
-Result run(const std::string& command)
-{
-    std::string err_file = "/tmp/tavrin-postfix-stderr-" + std::to_string(getpid());  // tests run side by side
-    FILE* p = popen((command + " 2>" + err_file).c_str(), "r");
-    Result r{0, "", ""};
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-    int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.err = fixtures::slurp(err_file);
-    return r;
-}
+Result run(const std::string& command) { return run_command_line(command); }
 
 const char* const users[] = {"u:secret", "v:other", "r1:pw", "r2:pw", "r3:pw", "r4:pw", "r5:pw", "r6:pw", "r7:pw"};
 

@@ -17,6 +17,7 @@
 
 #include "send/html_to_text.h"
 #include "send/tp_client.h"
+#include "../../support/command.h"
 
 namespace {
 
@@ -28,26 +29,9 @@ std::string slurp(const std::string& path)
     return s.str();
 }
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
+using Outcome = CommandResult;
 
-// Runs a shell command line; standard output and error are kept apart.
-Outcome shell(const std::string& command)
-{
-    std::string err_file = "/tmp/tavrin-compose-stderr-" + std::to_string(getpid());  // tests run side by side
-    FILE* p = popen((command + " 2>" + err_file).c_str(), "r");
-    Outcome r{0, "", ""};
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-    int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.err = slurp(err_file);
-    return r;
-}
+Outcome shell(const std::string& command) { return run_command_line(command); }
 
 class Compose : public ::testing::Test {
 protected:

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <vector>
 
+#include "../../support/command.h"
 #include "../../support/loopback_peer.h"
 
 namespace {
@@ -79,26 +80,11 @@ std::string accept_all(const std::string& c, int)
     return "250 ok\r\n";
 }
 
-struct Result {
-    int status;
-    std::string out, err;
-};
+using Result = CommandResult;
 
 Result tavrin(const std::string& args)
 {
-    std::string err_file = "/tmp/tavrin-smtp-test-stderr-" + std::to_string(getpid());  // tests run side by side
-    std::string cmd = std::string(TAVRIN_BINARY) + " " + args + " -tmo:10 < /dev/null 2>" + err_file;
-    FILE* p = popen(cmd.c_str(), "r");
-    Result r{0, "", ""};
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-    int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    FILE* e = fopen(err_file.c_str(), "r");
-    while (e && (n = fread(buf.data(), 1, buf.size(), e)) > 0) r.err.append(buf.data(), n);
-    if (e) fclose(e);
-    return r;
+    return run_command_line(std::string(TAVRIN_BINARY) + " " + args + " -tmo:10 < /dev/null");
 }
 
 std::string send_args(const std::string& port, const std::string& extra)
