@@ -17,7 +17,7 @@
 #include "engine/option_state.h"
 #include "engine/proxy_settings.h"
 #include "engine/run_state.h"
-#include "engine/special_modes.h"
+#include "engine/job_modes.h"
 #include "engine/text_stream.h"
 #include "engine/transport_setup.h"
 #include "engine/web_options.h"

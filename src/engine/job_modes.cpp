@@ -1,4 +1,4 @@
-#include "engine/special_modes.h"
+#include "engine/job_modes.h"
 
 #include <cstdio>
 
