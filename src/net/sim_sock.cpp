@@ -276,7 +276,7 @@ int SockClient::connect(const char* host, const char* service)
                 handle = invalid_socket;
                 return -error;
             }
-        } else if (socket_connect(handle, address, net_port) != 0) {
+        } else if (socket_connect(handle, address, net_port, timeout) != 0) {
             int error = socket_error();
             socket_close(handle);
             if (error == wsa_address_in_use && attempt < 1000) continue;

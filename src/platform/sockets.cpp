@@ -66,13 +66,32 @@ int socket_close(SocketHandle s) { return ::close(s) == 0 ? 0 : fail(); }
 
 int socket_shutdown(SocketHandle s) { return ::shutdown(s, SHUT_RDWR) == 0 ? 0 : fail(); }
 
-int socket_connect(SocketHandle s, uint32_t address, uint16_t port)
+int socket_connect(SocketHandle s, uint32_t address, uint16_t port, int timeout_seconds)
 {
     sockaddr_in a = ipv4(address, port);
-    for (;;) {
-        if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return 0;
-        if (errno != EINTR) return fail();
+    if (timeout_seconds < 0) {
+        for (;;) {
+            if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return 0;
+            if (errno != EINTR) return fail();
+        }
     }
+    if (socket_set_nonblocking(s, true) != 0) return -1;
+    int r = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    if (r != 0 && errno == EINPROGRESS) {
+        int w = socket_wait(s, wait_for_write, timeout_seconds, 0);
+        if (w == 0) {
+            errno = ETIMEDOUT;
+            r = -1;
+        } else if (w > 0) {
+            int error = 0;
+            socklen_t length = sizeof error;
+            ::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length);
+            errno = error;
+            r = error ? -1 : 0;
+        }
+    }
+    if (r != 0) return fail();
+    return socket_set_nonblocking(s, false);
 }
 
 int socket_bind_any(SocketHandle s, uint16_t port)

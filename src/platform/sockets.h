@@ -27,8 +27,10 @@ int socket_error();
 SocketHandle socket_open(SocketKind kind, int protocol);
 int socket_close(SocketHandle s);
 int socket_shutdown(SocketHandle s);
-// address and port in network order.
-int socket_connect(SocketHandle s, uint32_t address, uint16_t port);
+// address and port in network order; a time-out of 0 or more seconds bounds
+// the wait for the peer (it fails with 10060), a negative one waits as long
+// as the system does.
+int socket_connect(SocketHandle s, uint32_t address, uint16_t port, int timeout_seconds = -1);
 int socket_bind_any(SocketHandle s, uint16_t port);
 int socket_set_reuse_address(SocketHandle s);
 int socket_set_nonblocking(SocketHandle s, bool on);

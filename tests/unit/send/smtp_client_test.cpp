@@ -314,3 +314,21 @@ TEST(MessageFile, RelayTakesTheEnvelopeFromTheHeader)
     EXPECT_EQ(count_of(peer.commands, "RCPT TO:<c@test.example>"), 0u);  // "-relay" leaves Cc out
     std::remove(file.c_str());
 }
+
+TEST(SmtpPeer, ProgressFileHoldsAPercentage)
+{
+    std::string meter = "/tmp/tavrin-meter-" + std::to_string(getpid());
+    ScriptedSmtp peer(accept_all);
+    Result r = tavrin(send_args(peer.port(), "-meter:" + meter + " -to:a@test.example -msg:x"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    FILE* f = fopen(meter.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    char text[16] = "";
+    size_t n = fread(text, 1, sizeof text - 1, f);
+    fclose(f);
+    std::remove(meter.c_str());
+    std::string content(text, n);
+    EXPECT_EQ(content.substr(content.size() - 2), "\r\n");
+    int percent = std::atoi(content.c_str());
+    EXPECT_TRUE(percent >= 0 && percent <= 100) << content;
+}
