@@ -15,9 +15,8 @@
 
 namespace {
 
-using QueryFunction = int32_t (*)(int16_t, intptr_t, intptr_t);
-using CallFunction = int32_t (*)(void*, intptr_t, int32_t, int16_t, ZebResultCallback, ZebServices*, intptr_t, void*,
-                                 int32_t, ZebValue*);
+using QueryFunction = ZebQueryExport;
+using CallFunction = ZebCallExport;
 
 // What the last result callback delivered.
 struct Delivered {

@@ -52,6 +52,12 @@ static_assert(offsetof(ZebServices, version) == 16 && offsetof(ZebServices, host
 // (code, stored value, services record, result record) -> what the export returns.
 using ZebResultCallback = int32_t (*)(int32_t code, int32_t stored, ZebServices* services, ZebValue* result);
 
+// The two exports, as a host that loads the library calls them.
+using ZebQueryExport = int32_t (*)(int16_t type, intptr_t a, intptr_t b);
+using ZebCallExport = int32_t (*)(void* context, intptr_t value, int32_t stored, int16_t index,
+                                  ZebResultCallback callback, ZebServices* services, intptr_t value7, void* argument,
+                                  int32_t count, ZebValue* result);
+
 class CZebExtender;
 // A script function: (host context, host value, host value, arguments, count).
 using ZebHandler = int32_t (CZebExtender::*)(void* context, intptr_t value, intptr_t value7, ZebValue* args,

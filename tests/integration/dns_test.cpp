@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "net/dns.h"
+#include "../support/server_list.h"
 #include "../support/fixtures.h"
 #include "../support/loopback_peer.h"
 
@@ -31,15 +32,6 @@ private:
     bool started_;
 };
 
-std::vector<std::string> hosts(List<Server>& servers)
-{
-    std::vector<std::string> out;
-    ListIterator<Server> it(servers);
-    Server s;
-    for (int more = it.first(s); more; more = it.next(s))
-        out.push_back(std::string(s.host.c_str()) + "/" + std::to_string(s.preference));
-    return out;
-}
 
 }  // namespace
 

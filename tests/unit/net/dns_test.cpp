@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "net/dns.h"
+#include "../../support/server_list.h"
 #include "platform/name_servers.h"
 #include "../../support/loopback_peer.h"
 
@@ -66,15 +67,6 @@ Bytes name_bytes(const std::string& name)
     return b;
 }
 
-std::vector<std::string> hosts(List<Server>& servers)
-{
-    std::vector<std::string> out;
-    ListIterator<Server> it(servers);
-    Server s;
-    for (int more = it.first(s); more; more = it.next(s))
-        out.push_back(std::string(s.host.c_str()) + "/" + std::to_string(s.preference));
-    return out;
-}
 
 // A name server on loopback that answers one query with the given message.
 std::vector<std::string> ask(const Bytes& answer, int type = 15, bool announce_more = false)
