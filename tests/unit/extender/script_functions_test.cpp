@@ -222,12 +222,12 @@ TEST(ScriptFunctionsBoundary, AnyArgumentKindsAndLengthsGiveAResult)
     ZebServices services{};
     services.version = 1005;
     for (int16_t index = 0; index < 10; ++index) {
-        for (int combo = 0; combo < 4 * 4 * 4 * 4; ++combo) {
+        for (int combo = 0; combo < 4 * 4 * 4 * 4 * 4 * 4; ++combo) {  // every kind for each of six arguments
             for (const std::string& t : texts) {
                 std::vector<ZebValue> records(7);
                 std::memset(records.data(), 0, records.size() * sizeof(ZebValue));
                 for (int a = 0; a < 6; ++a) {
-                    records[a].type = kinds[(combo >> (2 * (a % 4))) & 3];
+                    records[a].type = kinds[(combo >> (2 * a)) & 3];
                     records[a].integer = -7 * a;
                     records[a].text = records[a].type & zeb_text ? t.c_str() : nullptr;
                 }
