@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "engine/config_reader.h"
@@ -30,7 +31,7 @@ public:
         int argc = static_cast<int>(args.size());
         read_early_options(argc, args.data());
         if (config) {
-            path_ = "/tmp/tavrin-config-test.txt";
+            path_ = "/tmp/tavrin-config-test-" + std::to_string(getpid()) + ".txt";  // tests run side by side
             std::ofstream(path_) << config;
             call_state().config_file = path_.c_str();
             process_state().use_config = 1;
