@@ -306,8 +306,12 @@ const DownloadType download_types[] = {
 
 Outcome download(Token& t)
 {
+    // A download names a file below the base folder too: ".." refuses it.
+    string requested = url_decode(word(t.value).c_str());
+    string unused;
+    if (!safe_path(requested, unused)) return Outcome::refused;
     o().get = 1;
-    o().file = url_decode(word(t.value).c_str());
+    o().file = requested;
     const char* name = o().file.c_str();
     const char* dot = std::strrchr(name, '.');
     const char* type = "application/octet-stream";

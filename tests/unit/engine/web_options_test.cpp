@@ -94,7 +94,7 @@ TEST(WebOptions, HyphensInsideValuesStartNoToken)
 
 TEST(WebOptions, PathIndirectionRefusesTheRequest)
 {
-    for (const char* token : {"-file:../etc/passwd", "-a:x/../../y", "-tolist:..", "-bcclist:a..b"}) {
+    for (const char* token : {"-file:../etc/passwd", "-a:x/../../y", "-tolist:..", "-bcclist:a..b", "-get:%2E%2E/x"}) {
         WebRequest r({"-cgi:x", token});
         EXPECT_EQ(r.result, 0) << token;
         EXPECT_EQ(error_stream.contents(), "Attempted path indirection\r\n") << token;
