@@ -10,6 +10,7 @@
 
 #include "base/text_utils.h"
 #include "engine/address_list.h"
+#include "engine/exchangers.h"
 #include "engine/option_state.h"
 #include "engine/run_state.h"
 #include "engine/send_driver.h"
@@ -113,7 +114,6 @@ private:
         size_t end = text_.find('\n', pos_);
         if (end == std::string::npos) end = text_.size();
         line = text_.substr(pos_, end - pos_);
-        last_line_start_ = pos_;
         pos_ = end + 1;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         ++line_number_;
@@ -216,16 +216,12 @@ private:
         string domain = address_domain(m.to.c_str());
         string host;
         int preference = -1;
-        bool dotted = !domain.empty() && std::strspn(domain.c_str(), "0123456789.") == domain.length();
-        int dots = 0;
-        for (size_t i = 0; i < domain.length(); ++i) dots += domain.char_at(i) == '.';
         List<Server> exchangers;
-        if (dotted && dots > 2) {
+        if (domain_is_address(domain)) {
             host = domain;
         } else {
             DNS dns;
-            dns.verbose = o_.verbose;
-            dns.timeout = process_state().timeout;
+            prepare_dns(dns);
             int r = -1;
             for (int attempt = 0; attempt < 6 && r <= 0; ++attempt) {
                 error_stream << "Trying " << o_.ns_host << "\r\n";
@@ -235,10 +231,7 @@ private:
                 error_stream << "Could not connect to Domain Name server: " << o_.ns_host << ", error= " << r << "\r\n";
                 return false;
             }
-            if (dns.query(exchangers, domain.c_str(), dns_mx) <= 0 &&
-                dns.query(exchangers, domain.c_str(), dns_aaaa) <= 0)
-                dns.query(exchangers, domain.c_str(), dns_a);
-            dns.disconnect();
+            query_exchangers(dns, domain, exchangers);
             Server first;
             if (!exchangers.take_first(first)) {
                 error_stream << "Could not get MX: '" << domain << "'\r\n";
@@ -314,7 +307,7 @@ private:
     string to_, cc_, bcc_;
     const OptionState& o_;
     TpClient& t_;
-    size_t pos_ = 0, last_line_start_ = 0;
+    size_t pos_ = 0;
     long line_number_ = 0;
     int result_ = 0;
 };

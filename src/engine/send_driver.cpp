@@ -11,6 +11,7 @@
 #include "base/line_reader.h"
 #include "base/text_utils.h"
 #include "engine/engine_main.h"
+#include "engine/exchangers.h"
 #include "engine/labels.h"
 #include "engine/message_file.h"
 #include "engine/option_state.h"
@@ -131,27 +132,20 @@ bool find_exchangers(const OptionState& o, ServerChoice& choice)
 {
     choice.dns_server = o.ns_host;
     string domain = address_domain(o.to.c_str());
-    bool dotted = !domain.empty() && std::strspn(domain.c_str(), "0123456789.") == domain.length();
-    int dots = 0;
-    for (size_t i = 0; i < domain.length(); ++i) dots += domain.char_at(i) == '.';
-    if (dotted && dots > 2) {
+    if (domain_is_address(domain)) {
         choice.host = domain;
         return true;
     }
     if (o.import || relay_mode(o)) return true;
     if (o.verbose >= 1) report_stream << "Check DNS = " << choice.dns_server << "\r\n";
     DNS dns;
-    dns.verbose = o.verbose;
-    dns.timeout = process_state().timeout;
+    prepare_dns(dns);
     int r = dns.connect(choice.dns_server, string("53"));
     if (r <= 0) {
         error_stream << "Could not connect to Domain Name Server: " << choice.dns_server << ", error= " << r << "\r\n";
         return false;
     }
-    if (dns.query(choice.exchangers, domain.c_str(), dns_mx) <= 0 &&
-        dns.query(choice.exchangers, domain.c_str(), dns_aaaa) <= 0)
-        dns.query(choice.exchangers, domain.c_str(), dns_a);
-    dns.disconnect();
+    query_exchangers(dns, domain, choice.exchangers);
     Server first;
     ListIterator<Server> it(choice.exchangers);
     if (!it.first(first)) {

@@ -62,7 +62,7 @@ public:
 
 protected:
     int wait(int mode, long seconds, long microseconds);
-    // Waits before a read that needs the network; false when it may not go on.
+    // Whether a whole line is already in the receive buffer.
     bool terminator_buffered() const;
     void empty_buffer()
     {

@@ -100,9 +100,12 @@ private:
         }
     }
 
+    // One character of text, upper-cased in upper-case mode.
+    void put(char c) { out_.push_back(upper_ ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c); }
+
     void write(const char* text)
     {
-        for (const char* p = text; *p; ++p) out_.push_back(upper_ ? static_cast<char>(std::toupper(static_cast<unsigned char>(*p))) : *p);
+        for (const char* p = text; *p; ++p) put(*p);
     }
 
     void open_tag()
@@ -127,7 +130,7 @@ private:
             return;
         }
         if (skip_) return;
-        out_.push_back(upper_ ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c);
+        put(c);
         block_start_ = false;
     }
 

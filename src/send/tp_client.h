@@ -46,7 +46,6 @@ public:
     int32_t attachment_count() const { return attachment_files.count(); }
     int32_t related_count() const { return related_files.count(); }
 
-    // The HTML body's plain-text alternative (also used on its own).
     // Connection
     string host, port;
     string tunnel_host, tunnel_port;

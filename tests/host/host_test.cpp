@@ -10,28 +10,12 @@
 #include <vector>
 
 #include "extender/zeb_abi.h"
+#include "../support/host_result.h"
 
 namespace {
 
 using QueryFunction = ZebQueryExport;
 using CallFunction = ZebCallExport;
-
-struct Result {
-    int32_t code = 99;
-    uint32_t type = 0;
-    int32_t integer = 0;
-    std::string text;
-};
-Result last;
-
-int32_t on_result(int32_t code, int32_t, ZebServices*, ZebValue* r)
-{
-    last.code = code;
-    last.type = r->type;
-    last.integer = r->integer;
-    last.text = r->type == zeb_text && r->text ? r->text : "";
-    return code;
-}
 
 // A script argument: absent, an integer or a text.
 struct Arg {
@@ -66,7 +50,7 @@ public:
             records[i].integer = args[i].integer;
             records[i].text = args[i].text.c_str();
         }
-        last = Result();
+        last = HostResult();
         ZebValue result{};
         return call(nullptr, 0, 7, index, on_result, &services, 0, records.data(), static_cast<int32_t>(args.size()),
                     &result);
@@ -77,8 +61,6 @@ public:
     CallFunction call = nullptr;
     ZebServices services{};
 };
-
-enum Index { kverinfo, kinit, kdest, kextra, ksendtext, ksendfile, kgetmail, kmanageimap4, kstatusinfo, kdeletepop3 };
 
 }  // namespace
 

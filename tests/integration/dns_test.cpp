@@ -12,26 +12,13 @@
 namespace {
 
 // dnsmasq on 127.0.0.2 answering for test.example only.
-class NameServer {
+class NameServer : public fixtures::FixtureServer {
 public:
-    explicit NameServer(const std::string& records) : dir_(fixtures::temp_folder()), port_(closed_port())
+    explicit NameServer(const std::string& records, const std::string& port = closed_port())
+        : FixtureServer("dns_server", "dnsmasq.pid", port, "127.0.0.2 " + port + " " + records)
     {
-        std::string cmd = fixtures::script("dns_server") + " " + dir_ + " 127.0.0.2 " + port_ + " " + records;
-        started_ = std::system(cmd.c_str()) == 0;
     }
-    ~NameServer()
-    {
-        fixtures::stop_pid(fixtures::read_pid(dir_ + "/dnsmasq.pid"));
-        std::system(("rm -rf " + dir_).c_str());
-    }
-    bool started() const { return started_; }
-    const std::string& port() const { return port_; }
-
-private:
-    std::string dir_, port_;
-    bool started_;
 };
-
 
 }  // namespace
 

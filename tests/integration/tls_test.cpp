@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <unistd.h>
 
 #include "engine/text_stream.h"
 #include "net/ssl_sock.h"
@@ -16,26 +17,30 @@ public:
     Client() : SSL_SockClient(0, '\n', 0) {}
 };
 
-// OpenSSL's s_server on a free port, sending one text to one client.
-class TlsServer {
+// The text a TLS server sends, in a file of its own.
+std::string input_file(const std::string& text)
+{
+    static int count = 0;
+    std::string path = "/tmp/tavrin-tls-input-" + std::to_string(getpid()) + "-" + std::to_string(++count);
+    std::ofstream(path) << text;
+    return path;
+}
+
+// OpenSSL's s_server on a free port, sending one text to one client. Its
+// standard input is open once it runs, so the input file can go at once.
+class TlsServer : public fixtures::FixtureServer {
 public:
-    explicit TlsServer(const std::string& text) : dir_(fixtures::temp_folder()), port_(closed_port())
+    explicit TlsServer(const std::string& text, const std::string& port = closed_port())
+        : TlsServer(port, input_file(text), 0)
     {
-        std::ofstream(dir_ + "/input.txt") << text;
-        std::string cmd = fixtures::script("tls_server") + " " + dir_ + " " + port_ + " " + dir_ + "/input.txt";
-        started_ = std::system(cmd.c_str()) == 0;
     }
-    ~TlsServer()
-    {
-        fixtures::stop_pid(fixtures::read_pid(dir_ + "/s_server.pid"));
-        std::system(("rm -rf " + dir_).c_str());
-    }
-    bool started() const { return started_; }
-    const std::string& port() const { return port_; }
 
 private:
-    std::string dir_, port_;
-    bool started_;
+    TlsServer(const std::string& port, const std::string& input, int)
+        : FixtureServer("tls_server", "s_server.pid", port, port + " " + input)
+    {
+        std::remove(input.c_str());
+    }
 };
 
 std::string line_of(const char* b, int n) { return n > 0 ? std::string(b, static_cast<size_t>(n)) : ""; }

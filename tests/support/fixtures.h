@@ -60,6 +60,34 @@ inline void stop_pid(int pid)
 
 inline bool in_ci() { return std::getenv("CI") != nullptr; }
 
+// A server that a fixture script starts in a folder of its own and that is
+// stopped by the pid in its pid file. arguments gives the script's
+// arguments after the folder, from the folder and a free port.
+class FixtureServer {
+public:
+    FixtureServer(const char* script_name, const char* pid_file, const std::string& port,
+                  const std::string& arguments_after_folder)
+        : dir_(temp_folder()), port_(port), pid_file_(pid_file)
+    {
+        std::string cmd = script(script_name) + " " + dir_ + " " + arguments_after_folder;
+        started_ = std::system(cmd.c_str()) == 0;
+    }
+    ~FixtureServer()
+    {
+        stop_pid(read_pid(dir_ + "/" + pid_file_));
+        std::system(("rm -rf " + dir_).c_str());
+    }
+    FixtureServer(const FixtureServer&) = delete;
+    FixtureServer& operator=(const FixtureServer&) = delete;
+    bool started() const { return started_; }
+    const std::string& port() const { return port_; }
+    const std::string& dir() const { return dir_; }
+
+private:
+    std::string dir_, port_, pid_file_;
+    bool started_;
+};
+
 inline std::string slurp(const std::string& path)
 {
     std::ifstream in(path);

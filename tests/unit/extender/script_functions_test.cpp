@@ -9,6 +9,7 @@
 #include "engine/option_state.h"
 #include "engine/text_stream.h"
 #include "extender/zeb_tavrin.h"
+#include "../../support/host_result.h"
 
 extern "C" int32_t ZEBExtender2(void*, intptr_t, int32_t, int16_t, ZebResultCallback, ZebServices*, intptr_t, void*,
                                 int32_t, ZebValue*);
@@ -24,24 +25,8 @@ int recorder(int argc, const char* const* argv)
     return engine_result;
 }
 
-struct Result {
-    int32_t code = 99;
-    uint32_t type = 0;
-    int32_t integer = 0;
-    std::string text;
-};
-Result last;
-
-int32_t on_result(int32_t code, int32_t, ZebServices*, ZebValue* r)
-{
-    last = {code, r->type, r->integer, r->type == zeb_text && r->text ? r->text : ""};
-    return code;
-}
-
-enum Index { kverinfo, kinit, kdest, kextra, ksendtext, ksendfile, kgetmail, kmanageimap4, kstatusinfo, kdeletepop3 };
-
 // Calls a function with text arguments ("\x01" marks an absent one).
-Result call(Index index, std::vector<std::string> args)
+HostResult call(ZebIndex index, std::vector<std::string> args)
 {
     std::vector<ZebValue> records(args.size() + 1);
     std::memset(records.data(), 0, records.size() * sizeof(ZebValue));
@@ -54,7 +39,7 @@ Result call(Index index, std::vector<std::string> args)
     services.version = 1005;
     ZebValue result{};
     recorded.clear();
-    last = Result();
+    last = HostResult();
     ZEBExtender2(nullptr, 0, 0, index, on_result, &services, 0, records.data(), static_cast<int32_t>(args.size()),
                  &result);
     return last;
@@ -232,7 +217,7 @@ TEST(ScriptFunctionsBoundary, AnyArgumentKindsAndLengthsGiveAResult)
                     records[a].text = records[a].type & zeb_text ? t.c_str() : nullptr;
                 }
                 ZebValue result{};
-                last = Result();
+                last = HostResult();
                 ZEBExtender2(nullptr, 0, 0, index, on_result, &services, 0, records.data(), 6, &result);
                 ASSERT_TRUE(last.code == 0 || last.code == -1) << index << " " << combo;
                 if (last.code == -1) {
