@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "engine/engine_main.h"
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 
 int main(int argc, char** argv)
 {

@@ -1,5 +1,6 @@
-// Where the coders write: a sink takes bytes; the memory sink keeps them and
-// knows their true length (no terminator is added).
+// Where the coders and the message composer write: a sink takes bytes and
+// remembers whether any write failed; the memory sink keeps them and knows
+// their true length (no terminator is added).
 #pragma once
 
 #include <cstddef>
@@ -10,6 +11,15 @@ class ByteSink {
 public:
     virtual ~ByteSink() = default;
     virtual void write(const char* data, size_t length) = 0;
+    void write(const std::string& data) { write(data.data(), data.size()); }
+    // Whether some write was lost; later writes may then be dropped.
+    bool failed() const { return failed_; }
+
+protected:
+    void fail() { failed_ = true; }
+
+private:
+    bool failed_ = false;
 };
 
 class MemorySink : public ByteSink {
@@ -35,13 +45,22 @@ public:
     explicit FileSink(FILE* file) : file_(file) {}
     void write(const char* data, size_t length) override
     {
-        if (length && std::fwrite(data, 1, length, file_) != length) failed_ = true;
+        if (length && std::fwrite(data, 1, length, file_) != length) fail();
     }
-    bool failed() const { return failed_; }
 
 private:
     FILE* file_;
-    bool failed_ = false;
+};
+
+// Counts what would be written, for a size that must be known before the
+// bytes themselves are sent.
+class CountingSink : public ByteSink {
+public:
+    void write(const char*, size_t length) override { count_ += length; }
+    unsigned long long count() const { return count_; }
+
+private:
+    unsigned long long count_ = 0;
 };
 
 // A fixed block in front of a sink, so coders can write a byte at a time

@@ -7,7 +7,7 @@
 #include "base/dir_list.h"
 #include "engine/option_state.h"
 #include "engine/run_state.h"
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 #include "platform/paths.h"
 
 namespace {
@@ -26,7 +26,7 @@ bool exists_or_warn(const char* kind, const char* path)
 
 void attach_and_list(const string& path)
 {
-    run_state().current_transport->add_attachment(path.c_str(), "", 0);
+    run_state().current_transport().add_attachment(path.c_str(), "", 0);
     run_state().attachment_list.add(path);
 }
 
@@ -64,7 +64,7 @@ void attach_voice(const OptionArg& arg)
 {
     char file[256], name[256];
     split_file_and_name(arg.value, file, name);
-    if (exists_or_warn("include", file)) run_state().current_transport->add_attachment(file, name, 0);
+    if (exists_or_warn("include", file)) run_state().current_transport().add_attachment(file, name, 0);
 }
 
 void include_file(const OptionArg& arg)
@@ -72,7 +72,7 @@ void include_file(const OptionArg& arg)
     char file[256], name[256];
     split_file_and_name(arg.value, file, name);
     if (exists_or_warn("include", file))
-        run_state().current_transport->add_attachment(file, name[0] ? name : file, 1);
+        run_state().current_transport().add_attachment(file, name[0] ? name : file, 1);
 }
 
 void post_body_from_file(const OptionArg& arg)

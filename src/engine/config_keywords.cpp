@@ -20,7 +20,6 @@ constexpr ConfigValue w255 = ConfigValue::w255;
 constexpr ConfigValue w1023 = ConfigValue::w1023;
 
 RunState& rs() { return run_state(); }
-ClientObjects& clients() { return *run_state().clients; }
 
 template <string OptionState::*A, string OptionState::*B, string OptionState::*C, string OptionState::*D>
 void four_hosts(const OptionArg& a)
@@ -30,8 +29,8 @@ void four_hosts(const OptionArg& a)
 
 void use_pop3_and_smtp()
 {
-    rs().current_reader = clients().pop3.get();
-    rs().current_transport = clients().smtp.get();
+    select_reader(ReaderKind::pop3);
+    select_transport(TransportKind::smtp);
     o().imap = 0;
 }
 
@@ -108,30 +107,30 @@ const ConfigRow config_rows[] = {
 
     // Transport and reader selection
     {"IMAP", none, false, [](const OptionArg&) {
-         rs().current_reader = clients().imap.get();
-         rs().current_transport = clients().imap_upload.get();
+         select_reader(ReaderKind::imap);
+         select_transport(TransportKind::imap_upload);
          o().imap = 1;
          o().news = 0;
      }},
     {"NOIMAP", none, false, [](const OptionArg&) { use_pop3_and_smtp(); }},
     {"MAIL", none, false, [](const OptionArg&) {
          o().pass = o().user = "gorse";
-         rs().current_reader = clients().file_reader.get();
+         select_reader(ReaderKind::file);
          o().preauth = 1;
-         rs().current_transport = clients().smtp.get();
+         select_transport(TransportKind::smtp);
          o().imap = o().news = 0;
      }},
     {"NOMAIL", none, false, [](const OptionArg&) { use_pop3_and_smtp(); }},
-    {"MF", none, false, [](const OptionArg&) { rs().current_transport = clients().file.get(); }},
-    {"NOMF", none, false, [](const OptionArg&) { rs().current_transport = clients().smtp.get(); }},
+    {"MF", none, false, [](const OptionArg&) { select_transport(TransportKind::file); }},
+    {"NOMF", none, false, [](const OptionArg&) { select_transport(TransportKind::smtp); }},
     {"NEWS", none, false, [](const OptionArg&) {
-         rs().current_transport = clients().news.get();
+         select_transport(TransportKind::news);
          o().imap = 0;
          o().news = 1;
          o().qp = 0;
      }},
     {"NONEWS", none, false, [](const OptionArg&) {
-         rs().current_transport = clients().smtp.get();
+         select_transport(TransportKind::smtp);
          o().news = 0;
          o().qp = 1;
      }},

@@ -1,7 +1,7 @@
 #include "engine/drivers.h"
 
 #include "engine/run_state.h"
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 
 #include "engine/send_driver.h"
 
@@ -11,7 +11,7 @@ int send_driver() { return send_mail(); }
 // fails and says so, rather than pretending to have received anything.
 int receive_driver()
 {
-    error_stream << "Could not receive: the " << run_state().current_reader->kind()
+    error_stream << "Could not receive: the " << run_state().current_reader().kind()
                  << " reader is not available in this build\r\n";
     return 1;
 }

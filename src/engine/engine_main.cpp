@@ -18,7 +18,7 @@
 #include "engine/proxy_settings.h"
 #include "engine/run_state.h"
 #include "engine/job_modes.h"
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 #include "engine/transport_setup.h"
 #include "engine/web_options.h"
 #include "net/dns.h"
@@ -139,7 +139,7 @@ bool receive_wanted()
 int run_job()
 {
     load_alternative_text();
-    configure_transport(*run_state().current_transport);
+    configure_clients();
     load_alias_table();
     load_list_files();
     OptionState& o = options();
@@ -156,9 +156,9 @@ int after_job(int result)
     if (!options().rmfile.empty()) remove_file_traced(options().rmfile.c_str(), __FILE__, __LINE__);
     string next;
     while (rs.train_queue.take_first(next)) {
-        rs.current_transport->clear_attachments(0);
+        rs.current_transport().clear_attachments(0);
         rs.attachment_list.clear();
-        rs.current_transport->add_attachment(next.c_str(), "", 0);
+        rs.current_transport().add_attachment(next.c_str(), "", 0);
         rs.attachment_list.add(next);
         result = send_driver();
     }
@@ -167,9 +167,8 @@ int after_job(int result)
 
 int run_once(int argc, const char* const* argv)
 {
-    RunState& rs = run_state();
-    rs.current_transport = rs.clients->smtp.get();
-    rs.current_reader = rs.clients->pop3.get();
+    select_transport(TransportKind::smtp);
+    select_reader(ReaderKind::pop3);
     reset_run_options();
     read_early_options(argc, argv);
     bool have_config = file_exists(call_state().config_file.c_str());
@@ -216,8 +215,6 @@ int engine_main(int argc, const char* const* argv)
     dial(options().disconnect, false);
     call_state().saved_web_base.clear();
     free_texts(form_fields());
-    rs.current_transport = nullptr;
-    rs.current_reader = nullptr;
     rs.clients = nullptr;
     reset_run_options();
     return result;

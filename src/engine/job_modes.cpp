@@ -4,7 +4,7 @@
 
 #include "engine/base64_filter.h"
 #include "engine/option_state.h"
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "engine/option_state.h"
 #include "engine/run_state.h"
 #include "engine/send_driver.h"
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 #include "net/dns.h"
 #include "platform/nocase.h"
 #include "platform/paths.h"
@@ -61,11 +61,11 @@ class Reader {
 public:
     Reader(bool relay, const std::string& text, int count, const string& to, const string& cc, const string& bcc)
         : relay_(relay), text_(text), count_(count), to_(to), cc_(cc), bcc_(bcc), o_(options()),
-          t_(*run_state().current_transport)
+          t_(run_state().current_transport())
     {
     }
 
-    int run()
+    MessageFileOutcome run()
     {
         Message m;
         bool header = true;
@@ -97,9 +97,9 @@ public:
             }
             if (!keyword(line, m, false)) m.body += line + "\r\n";
         }
-        if (relay_) relay_text(m);
+        if (relay_) m.body = text_;  // the whole input: nothing of it is cut
         finish(m);
-        return result_;
+        return outcome_;
     }
 
 private:
@@ -121,33 +121,19 @@ private:
         return true;
     }
 
-    // Relay header lines continued by lines that begin with a tab.
+    // Relay header lines continued by lines that begin with a tab. The
+    // echo shows the joined line so far, its first KiB only: a header of
+    // many folds must not make the report grow with the square of it.
     void join_folded(std::string& line)
     {
         while (pos_ < text_.size() && text_[pos_] == '\t') {
             std::string more;
             next_line(more);
             line += more;
-            report_stream << "GOT2: '" << line.c_str() << "'\r\n";
+            report_stream << "GOT2: '";
+            report_stream.write(line.data(), line.size() < max_echo ? line.size() : max_echo);
+            report_stream << (line.size() > max_echo ? "...'\r\n" : "'\r\n");
         }
-    }
-
-    // The relayed text: everything up to the line of "." alone.
-    void relay_text(Message& m)
-    {
-        size_t end = text_.size();
-        for (size_t at = 0; at < text_.size();) {
-            size_t nl = text_.find('\n', at);
-            std::string l = text_.substr(at, (nl == std::string::npos ? text_.size() : nl) - at);
-            if (!l.empty() && l.back() == '\r') l.pop_back();
-            if (l == ".") {
-                end = at;
-                break;
-            }
-            if (nl == std::string::npos) break;
-            at = nl + 1;
-        }
-        m.body = text_.substr(0, end);
     }
 
     // Applies a keyword line; false when the line holds none.
@@ -204,7 +190,10 @@ private:
             error_stream << "WARNING: " << kind << " '" << path.c_str() << "' does not exist! (" << ENOENT << ")\r\n";
             return;
         }
-        t_.add_attachment(path.c_str(), location, related);
+        if (!t_.add_attachment(path.c_str(), location, related)) {
+            error_stream << "WARNING: " << kind << " '" << path.c_str() << "' is not a file\r\n";
+            return;
+        }
         if (!related) {
             run_state().attachment_list.add(string(path.c_str()));
             ++m.attachments;
@@ -274,22 +263,28 @@ private:
                                                    : nullptr;
             if (missing) {
                 error_stream << missing << line_number_ << "\r\n";
-                ++result_;
+                ++outcome_.refused;
                 reset(m);
                 return;
             }
         }
         bool mx = o_.mx || o_.probe;
         bool connected_here = mx && connect_exchanger(m);
-        if (m.priority) t_.priority = m.priority;
-        if (!m.organization.empty()) t_.organization = m.organization.c_str();
-        if (!m.date.empty()) t_.date_text = m.date.c_str();
-        std::string text = m.body;
-        if (relay_ && !o_.relay_host.empty() && &t_ == run_state().clients->news.get())
-            text = "Newsgroups: " + m.to + "\r\n" + text;
-        bool sent = send_with_summary(t_, m.from.c_str(), m.reply_to.c_str(), m.to.c_str(), m.cc.c_str(),
-                                      m.bcc.c_str(), m.subject.c_str(), text, count_, "", "");
-        if (sent) ++result_;
+        MessageComposer& c = t_.composer;
+        if (m.priority) c.priority = m.priority;
+        if (!m.organization.empty()) c.organization = m.organization.c_str();
+        if (!m.date.empty()) c.date_text = m.date.c_str();
+        if (relay_ && !o_.relay_host.empty() && run_state().transport_kind == TransportKind::news)
+            m.body.insert(0, "Newsgroups: " + m.to + "\r\n");
+        Envelope e;
+        e.from = m.from.c_str();
+        e.reply_to = m.reply_to.c_str();
+        e.to = m.to.c_str();
+        e.cc = m.cc.c_str();
+        e.bcc = m.bcc.c_str();
+        e.subject = m.subject.c_str();
+        bool sent = send_with_summary(t_, e, m.body, count_);
+        ++(sent ? outcome_.sent : outcome_.failed);
         t_.clear_attachments(sent && o_.rm);
         reset(m);
         if (connected_here) t_.disconnect();
@@ -307,15 +302,16 @@ private:
     string to_, cc_, bcc_;
     const OptionState& o_;
     TpClient& t_;
+    static constexpr size_t max_echo = 1024;
     size_t pos_ = 0;
     long line_number_ = 0;
-    int result_ = 0;
+    MessageFileOutcome outcome_;
 };
 
 }  // namespace
 
-int read_message_file(bool relay, const std::string& text, int count, const string& to, const string& cc,
-                      const string& bcc)
+MessageFileOutcome read_message_file(bool relay, const std::string& text, int count, const string& to,
+                                     const string& cc, const string& bcc)
 {
     return Reader(relay, text, count, to, cc, bcc).run();
 }

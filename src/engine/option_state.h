@@ -9,6 +9,9 @@
 
 #include "base/text_string.h"
 
+// The SMTP port when no "-port:" is given.
+constexpr const char* default_smtp_port = "25";
+
 struct OptionState {
     // Addressing
     string to, cc, bcc, saved_to;
@@ -22,7 +25,7 @@ struct OptionState {
     // Servers and connection
     string smtp_host = "localhost", pop3_host = "localhost", imap_host = "localhost", nntp_host = "localhost";
     string ns_host = "localhost", cap_host = "localhost";
-    string smtp_port = "25", pop3_port = "110", imap_port = "143", nntp_port = "119", cap_port = "5229";
+    string smtp_port = default_smtp_port, pop3_port = "110", imap_port = "143", nntp_port = "119", cap_port = "5229";
     string ldap_host = "localhost", ldap_port = "389", ldap_search, ldap_base, binddn, bindpwd, attrib = "mail";
     int ldapasdns = 0, ldapcc = 0, ldapbcc = 0;
     string interface_address;  // "-if:"

@@ -136,8 +136,6 @@ void part_numbers(const OptionArg& a)
     o().part_m = static_cast<uint32_t>(m);
 }
 
-void switch_transport(TpClient* transport) { run_state().current_transport = transport; }
-
 }  // namespace
 
 const OptionRow option_rows[] = {
@@ -187,9 +185,7 @@ const OptionRow option_rows[] = {
     {"-uid", plain, always, flag<&OptionState::uid, 1>},
     {"-ssl", plain, always, [](const OptionArg&) {
          o().ssl = 1;
-         o().pop3_port = "995";
-         o().imap_port = "993";
-         o().smtp_port = "465";
+         use_tls_ports(o());
      }},
     {"-tls", plain, always, flag<&OptionState::tls, 1>},
     {"-hash", plain, always, flag<&OptionState::hash, 1>},
@@ -268,7 +264,7 @@ const OptionRow option_rows[] = {
     {"-open", plain, always, flag<&OptionState::open, 1>},
     {"-manual", plain, always, flag<&OptionState::manual, 1>},
     {"-news", plain, always, [](const OptionArg&) {
-         switch_transport(run_state().clients->news.get());
+         select_transport(TransportKind::news);
          o().news = 1;
          o().qp = 0;
      }},
@@ -276,17 +272,17 @@ const OptionRow option_rows[] = {
     {"-apop", plain, always, flag<&OptionState::apop, 1>},
     {"-crammd5", plain, always, flag<&OptionState::apop, 1>},
     {"-imap", plain, always, [](const OptionArg&) {
-         switch_transport(run_state().clients->imap_upload.get());
-         run_state().current_reader = run_state().clients->imap.get();
+         select_transport(TransportKind::imap_upload);
+         select_reader(ReaderKind::imap);
          o().imap = 1;
      }},
     {"-cap", plain, always, noop_mode<&OptionState::cap>},
     {"-mail", plain, always, [](const OptionArg&) {
          o().pass = o().user = "gorse";
-         run_state().current_reader = run_state().clients->file_reader.get();
+         select_reader(ReaderKind::file);
          o().preauth = 1;
      }},
-    {"-mf", plain, always, [](const OptionArg&) { switch_transport(run_state().clients->file.get()); }},
+    {"-mf", plain, always, [](const OptionArg&) { select_transport(TransportKind::file); }},
     {"-preauth", plain, always, flag<&OptionState::preauth, 1>},
     {"-html", plain, always, flag<&OptionState::html, 1>},
     {"-pgp", plain, always, flag<&OptionState::pgp, 1>},
@@ -397,7 +393,7 @@ const OptionRow option_rows[] = {
     {"-a:", plain, plain_attach, attach_file},
     {"-vpim", plain, always, [](const OptionArg&) {
          o().vpim = 1;
-         run_state().current_transport->vpim = 1;
+         run_state().current_transport().composer.vpim = 1;
      }},
     {"-a:", escape, vpim_attach, attach_voice},
     {"-i:", plain, always, include_file},

@@ -1,6 +1,6 @@
 #include "engine/engine_main.h"
 #include "engine/option_state.h"
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 #include "platform/paths.h"
 
 int remove_file_traced(const char* path, const char* source, int line)

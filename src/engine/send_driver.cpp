@@ -10,13 +10,14 @@
 
 #include "base/line_reader.h"
 #include "base/text_utils.h"
+#include "engine/client_modes.h"
 #include "engine/engine_main.h"
 #include "engine/exchangers.h"
 #include "engine/labels.h"
 #include "engine/message_file.h"
 #include "engine/option_state.h"
 #include "engine/run_state.h"
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 #include "net/dns.h"
 #include "send/smtp_client.h"
 #include "platform/paths.h"
@@ -185,18 +186,15 @@ bool connect_transport(const OptionState& o, TpClient& t, ServerChoice& choice, 
 
 }  // namespace
 
-bool send_with_summary(TpClient& t, const char* from, const char* reply_to, const char* to, const char* cc,
-                       const char* bcc, const char* subject, const std::string& body_in, int count,
-                       const char* errors_to, const char* content_base)
+bool send_with_summary(TpClient& t, const Envelope& e, const std::string& body, int count)
 {
     const OptionState& o = options();
-    std::string body = body_in;
-    if (o.msglen > 0 && static_cast<size_t>(o.msglen) < body.size()) body.resize(static_cast<size_t>(o.msglen));
+    size_t length = body.size();
+    if (o.msglen > 0 && static_cast<size_t>(o.msglen) < length) length = static_cast<size_t>(o.msglen);
     for (int copy = 0; copy < count; ++copy) {
         time_t start = time(nullptr);
         clock_t start_clock = clock();
-        int r = t.send_message(from, reply_to, to, subject, body.data(), body.size(), content_base, cc, bcc,
-                               errors_to);
+        int r = t.send_message(e, body.data(), length);
         if (r <= 0) {
             error_stream << "Could not send: " << " error= " << r << "\r\n" << "Status: " << t.reply << "\r\n";
             return false;
@@ -204,18 +202,18 @@ bool send_with_summary(TpClient& t, const char* from, const char* reply_to, cons
         if (o.verbose == 1 && !o.quiet) {
             const struct {
                 const char* key;
-                const char* value;
-            } lines[] = {{"STRING_To", to}, {"STRING_Cc", cc}, {"STRING_Bcc", bcc}, {"STRING_From", from},
-                         {"STRING_Subject", subject}};
-            for (const auto& l : lines) report_stream << label(l.key) << ": " << (l.value ? l.value : "") << "\r\n";
+                const string& value;
+            } lines[] = {{"STRING_To", e.to}, {"STRING_Cc", e.cc}, {"STRING_Bcc", e.bcc}, {"STRING_From", e.from},
+                         {"STRING_Subject", e.subject}};
+            for (const auto& l : lines) report_stream << label(l.key) << ": " << l.value << "\r\n";
         }
         long ms = static_cast<long>(time(nullptr) - start) * 1000;
         if (ms == 0) ms = static_cast<long>((clock() - start_clock) * 1000 / CLOCKS_PER_SEC);
         if (ms == 0) ms = 1;
         if (o.quiet) continue;
-        report_stream << "Sent " << static_cast<long long>(t.body_bytes_sent) << " bytes in";
+        report_stream << "Sent " << static_cast<long long>(t.body_bytes_sent()) << " bytes in";
         if (o.kbs) {
-            double kbs = static_cast<double>(t.body_bytes_sent) / 1024.0 / static_cast<double>(ms) * 1000.0;
+            double kbs = static_cast<double>(t.body_bytes_sent()) / 1024.0 / static_cast<double>(ms) * 1000.0;
             report_stream << " " << format_double(ms / 1000.0).c_str() << " seconds (" << format_double(kbs).c_str()
                           << " KB/s)";
         }
@@ -225,7 +223,7 @@ bool send_with_summary(TpClient& t, const char* from, const char* reply_to, cons
         char when[32];
         ctime_r(&now, when);
         when[24] = 0;
-        report_stream << "to '" << to << "' " << when << "\r\n";
+        report_stream << "to '" << e.to << "' " << when << "\r\n";
     }
     return true;
 }
@@ -234,7 +232,8 @@ int send_mail()
 {
     OptionState& o = options();
     RunState& rs = run_state();
-    TpClient& t = *rs.current_transport;
+    TpClient& t = rs.current_transport();
+    const TransportMode& mode = transport_mode(rs.transport_kind);
     if (!addresses_ok(o)) return 1;
     std::string body;
     string content_base = o.url;
@@ -245,10 +244,8 @@ int send_mail()
     bool mx = o.mx || o.probe;
     if (mx && !find_exchangers(o, choice)) return 1;
 
-    string host = o.smtp_host, port = o.smtp_port;
-    if (&t == rs.clients->news.get()) host = o.nntp_host, port = o.nntp_port;
-    else if (&t == rs.clients->imap_upload.get()) host = o.imap_host, port = o.imap_port;
-    else if (&t == rs.clients->file.get() && port == "25") port.clear();  // a "-port:" names the extension
+    string host = o.*mode.host, port = o.*mode.port;
+    if (mode.port_names_extension && port == default_smtp_port) port.clear();  // no "-port:" given
     // Description files in exchanger mode connect for every message themselves.
     bool per_message = mx && (o.import || relay_mode(o)) && choice.host.empty();
     if (!per_message && !connect_transport(o, t, choice, host, port)) return 1;
@@ -259,16 +256,28 @@ int send_mail()
     if (o.verbose >= 1 && !per_message) report_stream << "Connected to '" << host << ":" << port << "'\r\n";
 
     if (!o.etrn.empty()) {
-        if (auto* smtp = dynamic_cast<SmtpClient*>(&t)) smtp->etrn(o.etrn.c_str());
+        if (mode.kind == TransportKind::smtp) rs.clients->smtp->etrn(o.etrn.c_str());
     } else if (o.import || relay_mode(o)) {
-        if (read_message_file(relay_mode(o), body, o.cnt, o.to, o.cc, o.bcc) == 0) return 1;
+        if (!read_message_file(relay_mode(o), body, o.cnt, o.to, o.cc, o.bcc).all_sent()) return 1;
     } else {
-        std::string full_body = (!o.html && !o.header.empty()) ? std::string(o.header.c_str()) + body : body;
-        if (!send_with_summary(t, o.from.c_str(), o.replyto.c_str(), o.to.c_str(), o.cc.c_str(), o.bcc.c_str(),
-                               o.subject.c_str(), full_body, o.cnt, "", content_base.c_str()))
-            return 1;
+        if (!o.html && !o.header.empty()) body.insert(0, o.header.c_str(), o.header.length());
+        Envelope e;
+        e.from = o.from;
+        e.reply_to = o.replyto;
+        e.to = o.to;
+        e.cc = o.cc;
+        e.bcc = o.bcc;
+        e.subject = o.subject;
+        e.content_base = content_base;
+        if (!send_with_summary(t, e, body, o.cnt)) return 1;
     }
 
+    // Nothing is removed before the message is safe: a message file is only
+    // complete once it is closed.
+    if (t.complete() <= 0) {
+        error_stream << "Could not send: " << " error= -1\r\n" << "Status: " << t.reply << "\r\n";
+        return 1;
+    }
     t.clear_attachments(o.rm);
     if (o.rm) {
         ListIterator<string> it(rs.file_list);

@@ -10,6 +10,4 @@ int send_mail();
 
 // Sends the message count times through the transport, with a summary line
 // for each; false after the first failure.
-bool send_with_summary(TpClient& transport, const char* from, const char* reply_to, const char* to, const char* cc,
-                       const char* bcc, const char* subject, const std::string& body, int count,
-                       const char* errors_to, const char* content_base);
+bool send_with_summary(TpClient& transport, const Envelope& envelope, const std::string& body, int count);

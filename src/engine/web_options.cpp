@@ -12,7 +12,7 @@
 #include "engine/option_setters.h"
 #include "engine/option_state.h"
 #include "engine/run_state.h"
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 #include "platform/nocase.h"
 #include "platform/paths.h"
 
@@ -173,7 +173,7 @@ Outcome attach(Token& t)
 {
     string path;
     if (!safe_path(url_decode(word(t.value).c_str()), path)) return Outcome::refused;
-    run_state().current_transport->add_attachment(path.c_str(), "", 0);
+    run_state().current_transport().add_attachment(path.c_str(), "", 0);
     run_state().attachment_list.add(path);
     return Outcome::done;
 }
@@ -202,14 +202,14 @@ Outcome buffer_size(Token& t)
 
 Outcome news(Token&)
 {
-    run_state().current_transport = run_state().clients->news.get();
+    select_transport(TransportKind::news);
     o().news = 1;
     return Outcome::done;
 }
 
 Outcome imap(Token&)
 {
-    run_state().current_reader = run_state().clients->imap.get();
+    select_reader(ReaderKind::imap);
     o().imap = 1;
     return Outcome::done;
 }

@@ -4,7 +4,7 @@
 #include <new>
 #include <string>
 
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 #include "engine/option_state.h"
 #include "extender/zeb_tavrin.h"
 #include "net/ssl_sock.h"

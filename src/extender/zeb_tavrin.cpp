@@ -4,7 +4,7 @@
 #include <string>
 
 #include "engine/engine_main.h"
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 #include "extender/resource_strings.h"
 #include "platform/os_version.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "base/text_utils.h"
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 #include "platform/name_servers.h"
 
 namespace {

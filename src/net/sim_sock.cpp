@@ -1,5 +1,6 @@
 #include "net/sim_sock.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,7 +35,7 @@ bool SimSock::terminator_buffered() const
 int SimSock::wait(int mode, long seconds, long microseconds)
 {
     if (!connected()) return -1;
-    if ((mode & wait_for_read) && terminator_buffered()) return 1;
+    if ((mode & wait_for_read) && (terminator_buffered() || bytes_ready())) return 1;
     return socket_wait(handle, mode, seconds, microseconds);
 }
 
@@ -96,24 +97,29 @@ int SimSock::read(char* buffer, int n)
     return delivered;
 }
 
+bool SimSock::take_line(char* buffer, int capacity, int& stored)
+{
+    while (buffered > 0 && stored < capacity) {
+        char c = *read_position++;
+        --buffered;
+        buffer[stored++] = c;
+        if (c == terminator) {
+            if (buffered == 0) read_position = nullptr;
+            ++lines_read;
+            return true;
+        }
+    }
+    if (buffered == 0) read_position = nullptr;
+    return stored >= capacity;
+}
+
 int SimSock::read_line(char* buffer, int capacity)
 {
     if (!connected()) return -1;
     int stored = 0;
     bool waits = (flags & sock_nonblocking) || timeout >= 0;
     for (;;) {
-        while (buffered > 0 && stored < capacity) {
-            char c = *read_position++;
-            --buffered;
-            buffer[stored++] = c;
-            if (c == terminator) {
-                if (buffered == 0) read_position = nullptr;
-                ++lines_read;
-                return stored;
-            }
-        }
-        if (buffered == 0) read_position = nullptr;
-        if (stored >= capacity) return capacity;
+        if (take_line(buffer, capacity, stored)) return stored;
         if (waits) {
             int w = wait_read_or_error(timeout, 0);
             if (w <= 0) return stored;
@@ -248,6 +254,18 @@ int SockClient::connect(const string& host, const string& service)
     return result >= 0 ? 1 : result;
 }
 
+void SimSock::report_failure(const char* pattern, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, pattern);
+    int n = std::vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
+    if (n <= 0) return;
+    size_t length = static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1;
+    if (diagnostics) diagnostics->write(text, length);
+}
+
 int SockClient::connect(const char* host, const char* service)
 {
     if (connected()) disconnect();
@@ -263,15 +281,14 @@ int SockClient::connect(const char* host, const char* service)
         SocketHandle previous = handle;
         handle = socket_open(kind, protocol);
         if (handle == invalid_socket) {
-            std::fprintf(stderr, "*** bind(IPv4) to fd: %lld, port: %d failed\n", static_cast<long long>(previous),
-                         host_port);
+            report_failure("*** bind(IPv4) to fd: %lld, port: %d failed\n", static_cast<long long>(previous),
+                           host_port);
             return -1;
         }
         if (bind_only) {
             if (socket_set_reuse_address(handle) != 0 || socket_bind_any(handle, net_port) != 0) {
                 int error = socket_error();
-                std::fprintf(stderr, "*** bind(IPv4) to fd: %d, port: %d, failed: %d\n", handle, host_port,
-                             error);
+                report_failure("*** bind(IPv4) to fd: %d, port: %d, failed: %d\n", handle, host_port, error);
                 socket_close(handle);
                 handle = invalid_socket;
                 return -error;
@@ -280,7 +297,7 @@ int SockClient::connect(const char* host, const char* service)
             int error = socket_error();
             socket_close(handle);
             if (error == wsa_address_in_use && attempt < 1000) continue;
-            std::fprintf(stderr, "*** connect(IPv4) to '%s' fd %d failed: %d\n", host ? host : "", handle, error);
+            report_failure("*** connect(IPv4) to '%s' fd %d failed: %d\n", host ? host : "", handle, error);
             handle = invalid_socket;
             return -error;
         }

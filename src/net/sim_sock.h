@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "base/text_stream.h"
 #include "base/text_string.h"
 #include "platform/sockets.h"
 
@@ -59,6 +60,10 @@ public:
     uint32_t bytes_received = 0, bytes_sent = 0;
     uint32_t receive_calls = 0, send_calls = 0, lines_read = 0;
     char receive_buffer[buffer_size];
+    // Where the socket's own failure texts go (the error stream unless the
+    // owner says otherwise); never straight to the process's stderr, which
+    // inside the library belongs to the host.
+    TextStream* diagnostics = &error_stream;
 
 protected:
     int wait(int mode, long seconds, long microseconds);
@@ -71,6 +76,14 @@ protected:
     }
     // Takes up to n buffered bytes.
     int take_buffered(char* out, int n);
+    // Copies buffered bytes into buffer from stored on; true once the
+    // terminator was copied (a line is counted) or capacity is reached.
+    bool take_line(char* buffer, int capacity, int& stored);
+    // Decrypted or otherwise ready bytes that the socket itself does not
+    // show (a TLS layer's records); none here.
+    virtual bool bytes_ready() { return false; }
+    // A failure text of the socket layer, to the diagnostics stream.
+    void report_failure(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
     // One recv into the empty buffer: >0 bytes, 0 close, <0 negated error.
     long fill_buffer();
 };

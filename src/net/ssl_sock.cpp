@@ -1,11 +1,12 @@
 #include "net/ssl_sock.h"
 
 #include <cstdio>
+#include <cstring>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 #include "platform/environment.h"
 #include "platform/sockets.h"
 
@@ -20,25 +21,25 @@ struct TlsContext {
 
 TlsContext tls_state;
 
-void report_openssl_error()
+void report_openssl_error(TextStream* to)
 {
     const char* reason = ERR_reason_error_string(ERR_peek_last_error());
-    error_stream << "SSL ERROR: " << (reason ? reason : "") << "\r\n";
+    if (to) *to << "SSL ERROR: " << (reason ? reason : "") << "\r\n";
 }
 
-bool create_context(const char* certificate_file)
+bool create_context(const char* certificate_file, TextStream* diagnostics)
 {
     OPENSSL_init_ssl(0, nullptr);
     tls_state.context = SSL_CTX_new(TLS_client_method());
     if (!tls_state.context) {
-        report_openssl_error();
+        report_openssl_error(diagnostics);
         return false;
     }
     SSL_CTX_set_options(tls_state.context, SSL_OP_ALL);
     SSL_CTX_set_cipher_list(tls_state.context, "ALL:!COMPLEMENTOFDEFAULT:!eNULL");
     if (certificate_file && *certificate_file &&
         SSL_CTX_use_certificate_file(tls_state.context, certificate_file, SSL_FILETYPE_PEM) != 1)
-        error_stream << "SSL ERROR: load certificate failed\r\n";
+        if (diagnostics) *diagnostics << "SSL ERROR: load certificate failed\r\n";
     tls_state.ready = 1;
     return true;
 }
@@ -58,7 +59,7 @@ SSL_SimSock::~SSL_SimSock() { end_tls(); }
 int SSL_SimSock::start_tls(const char* certificate_file, int level, int)
 {
     tls = 1;
-    if (tls_state.start_counter++ == 0 && !create_context(certificate_file)) {
+    if (tls_state.start_counter++ == 0 && !create_context(certificate_file, diagnostics)) {
         tls_state.start_counter = 0;  // the next start tries again
         return 0;
     }
@@ -69,7 +70,7 @@ int SSL_SimSock::start_tls(const char* certificate_file, int level, int)
 
     ssl = SSL_new(tls_state.context);
     if (!ssl) {
-        report_openssl_error();
+        report_openssl_error(diagnostics);
         return 0;
     }
     SSL_set_ssl_method(ssl, TLS_client_method());
@@ -80,7 +81,7 @@ int SSL_SimSock::start_tls(const char* certificate_file, int level, int)
     // so a silent peer cannot hold the engine for ever.
     if (timeout >= 0) socket_set_io_timeout(handle, timeout);
     if (SSL_connect(ssl) == -1) {
-        report_openssl_error();
+        report_openssl_error(diagnostics);
         return 0;
     }
     const char* cipher = SSL_CIPHER_get_name(SSL_get_current_cipher(ssl));
@@ -91,9 +92,9 @@ int SSL_SimSock::start_tls(const char* certificate_file, int level, int)
         long v = SSL_get_verify_result(ssl);
         X509_free(certificate);
         if (v != X509_V_OK && v != X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY)
-            error_stream << "SSL WARNING: " << X509_verify_cert_error_string(v) << "\r\n";
+            if (diagnostics) *diagnostics << "SSL WARNING: " << X509_verify_cert_error_string(v) << "\r\n";
     } else if (level > 0) {
-        error_stream << "SSL ERROR: No server certificate\r\n";
+        if (diagnostics) *diagnostics << "SSL ERROR: No server certificate\r\n";
         return 0;
     }
     SSL_set_read_ahead(ssl, 1);
@@ -110,50 +111,67 @@ void SSL_SimSock::end_tls()
     ssl = nullptr;
 }
 
-int SSL_SimSock::wait_readable(long seconds, long microseconds)
+// Waiting: a whole line buffered or decrypted bytes pending answer at once;
+// otherwise the socket is watched for as long as the caller says.
+bool SSL_SimSock::bytes_ready() { return ssl && SSL_pending(ssl) > 0; }
+
+long SSL_SimSock::fill_tls_buffer()
 {
-    if (ssl) {
-        char byte;
-        if (SSL_peek(ssl, &byte, 1) != 0) return 1;
+    int r = SSL_read(ssl, receive_buffer, buffer_size);
+    if (r > 0) {
+        read_position = receive_buffer;
+        buffered = r;
+        bytes_received += static_cast<uint32_t>(r);
+        ++receive_calls;
+        return r;
     }
-    return SockClient::wait_readable(seconds, microseconds);
+    int reason = SSL_get_error(ssl, r);
+    return reason == SSL_ERROR_ZERO_RETURN || (reason == SSL_ERROR_SYSCALL && r == 0) ? 0 : -1;
 }
 
 int SSL_SimSock::read(char* buffer, int n)
 {
     if (!ssl) return SockClient::read(buffer, n);
+    if (buffered > 0) return take_buffered(buffer, n);
     int r = SSL_read(ssl, buffer, n);
     if (r > 0) bytes_received += static_cast<uint32_t>(r);
     return r;
 }
 
+// A line cut by the peer closing gives 0, not the partial count.
 int SSL_SimSock::read_line(char* buffer, int capacity)
 {
     if (!ssl) return SockClient::read_line(buffer, capacity);
+    if (!connected()) return -1;
     int stored = 0;
-    while (stored < capacity) {
-        int r = SSL_read(ssl, buffer + stored, 1);
-        if (r < 0) return -1;
-        if (r == 0) return 0;
-        if (buffer[stored++] == terminator) {
-            ++lines_read;
-            break;
-        }
+    for (;;) {
+        if (take_line(buffer, capacity, stored)) return stored;
+        long r = fill_tls_buffer();
+        if (r <= 0) return r == 0 ? 0 : -1;
     }
-    bytes_received += static_cast<uint32_t>(stored);
-    return stored;
 }
 
 int SSL_SimSock::peek_byte(char& out)
 {
     if (!ssl) return SockClient::peek_byte(out);
-    return SSL_peek(ssl, &out, 1);
+    if (buffered == 0) {
+        long r = fill_tls_buffer();
+        if (r <= 0) return static_cast<int>(r);
+    }
+    out = *read_position;
+    return 1;
 }
 
 int SSL_SimSock::peek(char* buffer, int n)
 {
     if (!ssl) return SockClient::peek(buffer, n);
-    return SSL_peek(ssl, buffer, n);
+    if (buffered == 0) {
+        long r = fill_tls_buffer();
+        if (r <= 0) return static_cast<int>(r);
+    }
+    int copied = buffered < n ? buffered : n;
+    std::memcpy(buffer, read_position, static_cast<size_t>(copied));
+    return copied;
 }
 
 int SSL_SimSock::write(const char* data, int n)

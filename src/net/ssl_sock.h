@@ -1,5 +1,7 @@
 // TLS under a connected socket client: after start_tls the socket's virtual
 // operations read and write through TLS, so protocol code is unchanged.
+// Decrypted bytes go through the same receive buffer as plain ones, a
+// record at a time, so lines cost one SSL_read per buffer-full.
 #pragma once
 
 #include "net/sim_sock.h"
@@ -14,7 +16,6 @@ public:
     // 1 when TLS is up, 0 on failure (the reason is on the error stream).
     int start_tls(const char* certificate_file, int level, int reserved = 0);
 
-    int wait_readable(long seconds, long microseconds) override;
     int read(char* buffer, int n) override;
     int read_line(char* buffer, int capacity) override;
     int peek_byte(char& out) override;
@@ -27,8 +28,14 @@ public:
     char cipher_name[256] = "";
     SSL* ssl = nullptr;
 
+protected:
+    bool bytes_ready() override;
+
 private:
     void end_tls();
+    // One SSL_read into the empty receive buffer: >0 bytes, 0 close, -1
+    // failure or time-out.
+    long fill_tls_buffer();
 };
 
 class SSL_SockClient : public SSL_SimSock {

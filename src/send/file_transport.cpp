@@ -1,6 +1,8 @@
 #include "send/file_transport.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "platform/paths.h"
@@ -10,8 +12,6 @@ namespace {
 unsigned long file_counter = 1;
 
 }  // namespace
-
-FiletpClient::FiletpClient() { no_terminator = 1; }
 
 FiletpClient::~FiletpClient() { quit(); }
 
@@ -30,26 +30,52 @@ int FiletpClient::open_connection(const char* host_text, const char* port_text, 
     }
     file_ = std::fopen(file_name.c_str(), "wb");
     if (!file_) {
-        std::snprintf(reply, sizeof reply, "cannot write %s", file_name.c_str());
+        std::snprintf(reply, sizeof reply, "cannot write %s: %s", file_name.c_str(), std::strerror(errno));
         return -1;
     }
     open_count = 1;  // a file counts as a connection while it is open
     return 1;
 }
 
-int FiletpClient::write(const char* data, int n)
+int FiletpClient::write_file(const Envelope& envelope, bool lists, const char* body, size_t length)
 {
-    if (!file_) return -1;
-    return std::fwrite(data, 1, static_cast<size_t>(n), file_) == static_cast<size_t>(n) ? n : -1;
+    data_sent = 0;
+    if (!file_) {
+        std::snprintf(reply, sizeof reply, "no file is open");
+        return -1;
+    }
+    if (composer.check_headers(envelope, lists) <= 0) return composer_failure(-1);
+    composer.begin_message(host.c_str());
+    FileSink sink(file_);
+    int r = composer.write_message(envelope, lists, body, length, sink, false);
+    if (r <= 0) return composer_failure(r);
+    if (sink.failed() || std::fflush(file_) != 0 || std::ferror(file_)) {
+        std::snprintf(reply, sizeof reply, "cannot write %s: %s", file_name.c_str(), std::strerror(errno));
+        return -1;
+    }
+    data_sent = 1;
+    return 1;
+}
+
+int FiletpClient::send_message(const Envelope& envelope, const char* body, size_t length)
+{
+    if (envelope.from.empty() || envelope.to.empty()) return -1;
+    return write_file(envelope, false, body, length);
+}
+
+int FiletpClient::send_message_lists(const Envelope& envelope, const char* body, size_t length)
+{
+    return write_file(envelope, true, body, length);
 }
 
 int FiletpClient::quit()
 {
     if (!file_) return 1;
-    int ok = std::fflush(file_) == 0;
+    int ok = std::fflush(file_) == 0 && !std::ferror(file_);
     ok = (std::fclose(file_) == 0) && ok;
     file_ = nullptr;
     open_count = 0;
+    if (!ok) std::snprintf(reply, sizeof reply, "cannot write %s: %s", file_name.c_str(), std::strerror(errno));
     return ok ? 1 : -1;
 }
 

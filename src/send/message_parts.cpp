@@ -6,7 +6,7 @@
 #include <ctime>
 
 #include "platform/nocase.h"
-#include "send/tp_client.h"
+#include "send/message_composer.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Everything of a message after its header lines: content headers, the
 // single-part or multipart body, attachment and related parts. Files are
-// read and encoded piece by piece through the command buffer.
+// read and encoded piece by piece, so memory does not grow with them.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -11,11 +11,11 @@
 #include "base/quoted_printable.h"
 #include "base/text_utils.h"
 #include "base/uucode.h"
-#include "engine/text_stream.h"
 #include "platform/nocase.h"
 #include "platform/paths.h"
+#include "send/dot_stuffing.h"
 #include "send/html_to_text.h"
-#include "send/tp_client.h"
+#include "send/message_composer.h"
 
 namespace {
 
@@ -28,99 +28,108 @@ std::string qp_body(const char* data, size_t length)
     return out;
 }
 
-// CR LF pairs to LF, then every LF to CR LF.
-std::string crlf_lines(const char* data, size_t length)
-{
-    std::string out;
-    out.reserve(length + length / 16);
-    for (size_t i = 0; i < length; ++i) {
-        if (data[i] == '\r' && i + 1 < length && data[i + 1] == '\n') continue;
-        if (data[i] == '\n') out.push_back('\r');
-        out.push_back(data[i]);
+// Text whose lines end in CR LF: CR LF pairs stay, every bare LF gets its
+// CR. A CR at the end of one piece waits for the next piece's first byte.
+class CrlfLines {
+public:
+    std::string convert(const char* data, size_t length, bool last)
+    {
+        std::string out;
+        out.reserve(length + length / 16 + 1);
+        for (size_t i = 0; i < length; ++i) {
+            char c = data[i];
+            if (pending_cr_) {
+                pending_cr_ = false;
+                if (c != '\n') out.push_back('\r');
+            }
+            if (c == '\r') {
+                pending_cr_ = true;
+                continue;
+            }
+            if (c == '\n') out.push_back('\r');
+            out.push_back(c);
+        }
+        if (last && pending_cr_) {
+            out.push_back('\r');
+            pending_cr_ = false;
+        }
+        return out;
     }
-    return out;
-}
+
+private:
+    bool pending_cr_ = false;
+};
 
 const char* text_encoding_name(int qp, int eight_bit) { return qp ? "quoted-printable" : eight_bit ? "8bit" : "7bit"; }
 
 }  // namespace
 
-std::string TpClient::uu_lines(const std::string& text) const
+int MessageComposer::body(const char* data, size_t length, bool stuff)
 {
-    if (!dot_terminated()) return text;
-    std::string out;
-    out.reserve(text.size() + text.size() / 60 + 4);
-    for (char c : text) {
-        if (c == '\n') out.push_back('\r');
-        out.push_back(c);
+    if (length == 0) return 1;
+    if (stuff && !sink_stuffs_) {
+        DotStuffingSink stuffed(*out_, false);
+        stuffed.write(data, length);
+    } else {
+        out_->write(data, length);
     }
-    return out;
+    body_bytes += length;
+    progress_count += length;
+    if (trace_level >= 3 && echo_stream) echo_stream->write(data, length);
+    report_progress();
+    return result();
 }
 
-int TpClient::finish_message(const char* echo_text)
+int MessageComposer::write_body(const char* body_text, size_t length, const char* content_base)
 {
-    data_sent = 1;
-    if (no_terminator) return 1;
-    int r = send_line(".\r\n");
+    multipart_ = !raw && mime && ((html && alternative) || attachment_files.count() || related_files.count());
+    if (!multipart_) return write_single_part(body_text, length, content_base);
+    int r = write_multipart_body(body_text, length);
     if (r <= 0) return r;
-    if (trace_level) report_stream << echo_text << "\r\n";
-    return read_reply();
+    return line("\r\n\r\n");
 }
 
-int TpClient::write_body(const char* body, size_t length, const char* content_base)
-{
-    bool multipart = !raw && mime && ((html && alternative) || attachment_files.count() || related_files.count());
-    if (!multipart) return write_single_part(body, length, content_base);
-    int r = write_multipart_body(body, length);
-    if (r <= 0) return r;
-    if ((r = send_line("\r\n\r\n")) <= 0) return r;
-    return finish_message("data sent1");
-}
-
-int TpClient::write_single_part(const char* body, size_t length, const char* content_base)
+int MessageComposer::write_single_part(const char* body_text, size_t length, const char* content_base)
 {
     int r;
     const char* base = content_base ? content_base : "";
     if (!raw && uue) {
-        if ((r = send_line("Content-Type: text/plain; charset=us-ascii\r\n")) <= 0) return r;
-        if ((r = send_line("Content-Transfer-Encoding: X-UUencode\r\n")) <= 0) return r;
+        if ((r = line("Content-Type: text/plain; charset=us-ascii\r\n")) <= 0) return r;
+        if ((r = line("Content-Transfer-Encoding: X-UUencode\r\n")) <= 0) return r;
     } else if (!raw && mime) {
-        if (html && *base && (r = send_line("Content-Base: %s\r\n", base)) <= 0) return r;
-        r = send_line("Content-Type: %s; charset=%s\r\n", html ? "text/html" : content_type.c_str(), charset.c_str());
+        if (html && *base && (r = header_line(std::string("Content-Base: ") + base)) <= 0) return r;
+        r = line("Content-Type: %s; charset=%s\r\n", html ? "text/html" : content_type.c_str(), charset.c_str());
         if (r <= 0) return r;
         const char* encoding = script_base64 ? "base64"
                                : html        ? (qp ? "quoted-printable" : "7bit")
                                              : text_encoding_name(qp, eight_bit);
-        if ((r = send_line("Content-Transfer-Encoding: %s\r\n", encoding)) <= 0) return r;
+        if ((r = line("Content-Transfer-Encoding: %s\r\n", encoding)) <= 0) return r;
     }
     if (length != 0) {
-        if (!raw && (r = send_line("\r\n")) <= 0) return r;
+        if (!raw && (r = line("\r\n")) <= 0) return r;
         if (script_base64 && !raw) {
-            r = send_body(base64_encode(body, length, 72));
+            r = body(base64_encode(body_text, length, 72));
         } else if (!raw && !uue && mime && qp) {
-            r = send_body(qp_body(body, length));
+            r = body(qp_body(body_text, length));
         } else if (!raw && uue) {
             UuEncoder encoder(*base ? base : "noname.dat");
-            encoder.dot_doubling = 1;
-            encoder.encode(body, length);
+            encoder.dot_doubling = !sink_stuffs_;
+            encoder.encode(body_text, length);
             encoder.end();
-            r = send_body(uu_lines(encoder.memory().bytes()));
-        } else if (!raw) {
-            bool at_line_start = true;
-            r = send_dot_stuffed(body, length, at_line_start);
+            r = body(encoder.memory().bytes());
         } else {
-            // Raw: the text as it is, but a line of "." must not end it early.
-            bool at_line_start = true;
-            r = dot_terminated() ? send_dot_stuffed(body, length, at_line_start) : send_body(body, length);
+            // A plain body has its leading dots doubled; a raw one only where
+            // the transport's own sink does it.
+            r = body(body_text, length, !raw);
         }
         if (r <= 0) return r;
     }
-    if ((r = send_line("\r\n")) <= 0) return r;
+    if ((r = line("\r\n")) <= 0) return r;
     report_progress();
-    return finish_message("data sent2");
+    return 1;
 }
 
-int TpClient::write_multipart_body(const char* body, size_t length)
+int MessageComposer::write_multipart_body(const char* body_text, size_t length)
 {
     const int attachments = attachment_files.count(), related = related_files.count();
     for (ListOf* list : {&attachment_files, &related_files}) {
@@ -131,12 +140,12 @@ int TpClient::write_multipart_body(const char* body, size_t length)
             if (size > 0) total_size += static_cast<uint64_t>(size);
         }
     }
-    string mixed = make_boundary(), alt = make_boundary(), rel = make_boundary();
+    const string &mixed = boundary_mixed_, &alt = boundary_alt_, &rel = boundary_related_;
     int r;
     auto open_level = [&](const char* type, const string& boundary) {
-        int s = send_line("Content-Type: %s; boundary=\"%s\"\r\n", type, boundary.c_str());
-        if (s > 0) s = send_line("\r\n");
-        if (s > 0) s = send_line("\r\n--%s\r\n", boundary.c_str());
+        int s = line("Content-Type: %s; boundary=\"%s\"\r\n", type, boundary.c_str());
+        if (s > 0) s = line("\r\n");
+        if (s > 0) s = line("\r\n--%s\r\n", boundary.c_str());
         return s;
     };
     if (attachments && (r = open_level("multipart/mixed", mixed)) <= 0) return r;
@@ -146,20 +155,14 @@ int TpClient::write_multipart_body(const char* body, size_t length)
     if (voice_level && (r = open_level("multipart/voice-message", alt)) <= 0) return r;
 
     if (alternative_level) {
-        if ((r = send_line("Content-Type: text/plain; charset=%s\r\n", charset.c_str())) <= 0) return r;
-        if ((r = send_line("Content-Transfer-Encoding: %s\r\n", text_encoding_name(qp, eight_bit))) <= 0) return r;
-        if ((r = send_line("\r\n")) <= 0) return r;
-        string plain = alt_text.empty() ? html_to_text(body, length) : alt_text;
+        if ((r = line("Content-Type: text/plain; charset=%s\r\n", charset.c_str())) <= 0) return r;
+        if ((r = line("Content-Transfer-Encoding: %s\r\n", text_encoding_name(qp, eight_bit))) <= 0) return r;
+        if ((r = line("\r\n")) <= 0) return r;
+        string plain = alt_text.empty() ? html_to_text(body_text, length) : alt_text;
         total_size += plain.length();
-        if (qp) {
-            r = send_body(qp_body(plain.c_str(), plain.length()));
-        } else {
-            bool at_line_start = true;
-            r = dot_terminated() ? send_dot_stuffed(plain.c_str(), plain.length(), at_line_start)
-                                        : send_body(plain.c_str(), plain.length());
-        }
+        r = qp ? body(qp_body(plain.c_str(), plain.length())) : body(plain.c_str(), plain.length());
         if (r <= 0) return r;
-        if ((r = send_line("\r\n")) <= 0 || (r = send_line("\r\n--%s\r\n", alt.c_str())) <= 0) return r;
+        if ((r = line("\r\n")) <= 0 || (r = line("\r\n--%s\r\n", alt.c_str())) <= 0) return r;
     }
     // Related parts go with an HTML body; without one they are plain
     // attachments of the mixed level (or of a mixed level of their own).
@@ -167,47 +170,42 @@ int TpClient::write_multipart_body(const char* body, size_t length)
     if (related_level && (r = open_level("multipart/related", rel)) <= 0) return r;
     if (!html && related && !attachments && (r = open_level("multipart/mixed", mixed)) <= 0) return r;
 
-    r = send_line("Content-Type: %s; charset=%s\r\n", html ? "text/html" : content_type.c_str(), charset.c_str());
+    r = line("Content-Type: %s; charset=%s\r\n", html ? "text/html" : content_type.c_str(), charset.c_str());
     if (r <= 0) return r;
     const char* encoding = script_base64 ? "base64" : text_encoding_name(qp, eight_bit);
-    if ((r = send_line("Content-Transfer-Encoding: %s\r\n", encoding)) <= 0) return r;
-    if ((r = send_line("\r\n")) <= 0) return r;
-    if (script_base64) {
-        r = send_body(base64_encode(body, length, 72));
-    } else if (qp) {
-        r = send_body(qp_body(body, length));
-    } else {
-        bool at_line_start = true;
-        r = dot_terminated() ? send_dot_stuffed(body, length, at_line_start) : send_body(body, length);
-    }
+    if ((r = line("Content-Transfer-Encoding: %s\r\n", encoding)) <= 0) return r;
+    if ((r = line("\r\n")) <= 0) return r;
+    if (script_base64) r = body(base64_encode(body_text, length, 72));
+    else if (qp) r = body(qp_body(body_text, length));
+    else r = body(body_text, length);
     if (r <= 0) return r;
-    if ((r = send_line("\r\n")) <= 0) return r;
+    if ((r = line("\r\n")) <= 0) return r;
 
     auto write_parts = [&](ListOf& files, ListOf& locations, const string& boundary) {
         ListOfIterator f(files), l(locations);
         void *path, *location;
         for (int more = f.first(path) && l.first(location); more; more = f.next(path) && l.next(location)) {
-            int s = write_attachment_part(boundary.c_str(), static_cast<char*>(path), static_cast<char*>(location));
+            int s = write_attachment_part(boundary, static_cast<char*>(path), static_cast<char*>(location));
             if (s < 0) return s;
         }
         return 1;
     };
     if (related_level) {
         if ((r = write_parts(related_files, related_locations, rel)) <= 0) return r;
-        if ((r = send_line("\r\n--%s--\r\n", rel.c_str())) <= 0 || (r = send_line("\r\n")) <= 0) return r;
+        if ((r = line("\r\n--%s--\r\n", rel.c_str())) <= 0 || (r = line("\r\n")) <= 0) return r;
     }
     if (alternative_level || voice_level) {
-        if ((r = send_line("\r\n--%s--\r\n", alt.c_str())) <= 0 || (r = send_line("\r\n")) <= 0) return r;
+        if ((r = line("\r\n--%s--\r\n", alt.c_str())) <= 0 || (r = line("\r\n")) <= 0) return r;
     }
     if (attachments || (!html && related)) {
         if (!html && (r = write_parts(related_files, related_locations, mixed)) <= 0) return r;
         if ((r = write_parts(attachment_files, attachment_locations, mixed)) <= 0) return r;
-        if ((r = send_line("\r\n--%s--", mixed.c_str())) <= 0) return r;
+        if ((r = line("\r\n--%s--", mixed.c_str())) <= 0) return r;
     }
     return 1;
 }
 
-int TpClient::write_attachment_part(const char* boundary, const char* path, const char* location)
+int MessageComposer::write_attachment_part(const string& boundary, const char* path, const char* location)
 {
     FILE* file = std::fopen(path, "rb");
     if (!file) return 0;
@@ -217,20 +215,19 @@ int TpClient::write_attachment_part(const char* boundary, const char* path, cons
     bool is_text = !type.binary && std::strncmp(type.type, "text/", 5) == 0;
     const char* loc = location ? location : "";
     int r;
-    if ((r = send_line("\r\n--%s\r\n", boundary)) <= 0) return r;
+    if ((r = line("\r\n--%s\r\n", boundary.c_str())) <= 0) return r;
     if (vpim && *loc) {
-        if ((r = send_line("%s", loc)) <= 0) return r;
+        if ((r = line("%s", loc)) <= 0) return r;
     } else {
-        r = send_line("Content-Type: %s; name=\"%s\"%s\r\n", type.type, base_name.c_str(),
-                      type.binary ? "; type=Binary" : "");
+        r = line("Content-Type: %s; name=\"%s\"%s\r\n", type.type, base_name.c_str(), type.binary ? "; type=Binary" : "");
         if (r <= 0) return r;
         if (*loc) {
-            r = nocase_compare_n(loc, "cid:", 4) == 0 ? send_line("Content-ID: <%s>\r\n", loc + 4)
-                                                      : send_line("Content-Location: %s\r\n", loc);
+            r = nocase_compare_n(loc, "cid:", 4) == 0 ? line("Content-ID: <%s>\r\n", loc + 4)
+                                                      : line("Content-Location: %s\r\n", loc);
             if (r <= 0) return r;
         }
-        r = send_line("Content-Disposition: %s; filename=\"%s\"\r\n", (inline_parts || *loc) ? "inline" : "attachment",
-                      base_name.c_str());
+        r = line("Content-Disposition: %s; filename=\"%s\"\r\n", (inline_parts || *loc) ? "inline" : "attachment",
+                 base_name.c_str());
         if (r <= 0) return r;
     }
     // A text part with quoted-printable data says so, whatever else is set.
@@ -240,42 +237,43 @@ int TpClient::write_attachment_part(const char* boundary, const char* path, cons
                            : eight_bit && mime ? "8bit"
                            : mime      ? "7bit"
                                        : nullptr;
-    if (encoding && (r = send_line("Content-Transfer-Encoding: %s\r\n", encoding)) <= 0) return r;
-    if ((r = send_line("\r\n")) <= 0) return r;
+    if (encoding && (r = line("Content-Transfer-Encoding: %s\r\n", encoding)) <= 0) return r;
+    if ((r = line("\r\n")) <= 0) return r;
 
-    size_t piece = static_cast<size_t>(command_size_ > 0 ? command_size_ : 4096);
+    size_t piece = piece_size > 0 ? piece_size : 4096;
     std::unique_ptr<char[]> data(new char[piece]);
     MemorySink encoded;
     auto flush = [&](bool all) {
         if (encoded.length() == 0 || (!all && encoded.length() < piece)) return 1;
-        int s = uue && !is_text ? send_body(uu_lines(encoded.bytes())) : send_body(encoded.bytes().data(), encoded.length());
+        int s = body(encoded.bytes());
         encoded.clear();
         return s;
     };
     size_t n;
     if (is_text) {
+        // Line ends are made CR LF here too: mail text has no bare LF.
         int column = 1;
-        bool at_line_start = true;
+        CrlfLines lines;
         std::string coded;
         while ((n = std::fread(data.get(), 1, piece, file)) > 0) {
-            std::string lines = crlf_lines(data.get(), n);
+            std::string text_piece = lines.convert(data.get(), n, false);
             if (text_qp) {
-                coded.resize(qp_encoded_capacity(lines.size()));
+                coded.resize(qp_encoded_capacity(text_piece.size()));
                 size_t consumed = 0;
-                coded.resize(qp_encode(column, lines.data(), lines.size(), false, false, &coded[0], consumed));
-                r = send_body(coded);
+                coded.resize(qp_encode(column, text_piece.data(), text_piece.size(), false, false, &coded[0], consumed));
+                r = body(coded);
             } else {
-                // Line ends are made CR LF here too: mail text has no bare LF.
-                r = dot_terminated() ? send_dot_stuffed(lines.data(), lines.size(), at_line_start)
-                                            : send_body(lines);
+                r = body(text_piece);
             }
             if (r <= 0) return r;
         }
+        std::string rest = lines.convert("", 0, true);
+        if (!rest.empty() && (r = body(rest)) <= 0) return r;
     } else if (uue) {
         size_t uu_piece = piece / 45 * 45;
         if (uu_piece == 0) uu_piece = 45;
         UuEncoder encoder(base_name.c_str(), encoded);
-        encoder.dot_doubling = 1;
+        encoder.dot_doubling = !sink_stuffs_;
         while ((n = std::fread(data.get(), 1, uu_piece < piece ? uu_piece : piece, file)) > 0) {
             encoder.encode(data.get(), n);
             if ((r = flush(false)) <= 0) return r;
@@ -290,6 +288,10 @@ int TpClient::write_attachment_part(const char* boundary, const char* path, cons
         }
         encoder.finish();
         if ((r = flush(true)) <= 0) return r;
+    }
+    if (std::ferror(file)) {
+        error_ = std::string("cannot read ") + path;
+        return -1;
     }
     return 1;
 }

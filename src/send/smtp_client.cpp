@@ -9,8 +9,7 @@
 #include "base/digests.h"
 #include "base/heap_text.h"
 #include "base/line_reader.h"
-#include "engine/option_state.h"
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 #include "net/dns.h"
 
 namespace {
@@ -88,13 +87,10 @@ SmtpClient::~SmtpClient() { free_texts(extra_recipients); }
 
 const char* SmtpClient::greeting_name()
 {
+    if (!greeting.empty()) return greeting.c_str();
+    // The machine's own name does not change while the process runs.
     static std::string name;
     if (!name.empty()) return name.c_str();
-    const string& scripted = process_state().kextra_greeting;
-    if (!scripted.empty()) {
-        name = scripted.c_str();
-        return name.c_str();
-    }
     name = local_address_name(*this).c_str();
     if (name.find('.') == std::string::npos) {
         string primary, secondary, domain;
@@ -135,7 +131,14 @@ void SmtpClient::parse_capability(const char* line)
 int SmtpClient::read_reply()
 {
     int r;
+    int lines = 0;
     do {
+        if (++lines > max_reply_lines) {
+            // A reply that never ends is refused, not followed for ever.
+            close();
+            std::snprintf(reply, sizeof reply, "reply longer than %d lines", max_reply_lines);
+            return -1;
+        }
         r = TpClient::read_reply();
         if (r <= 0 && !(r == 0 && reply[0])) return r;
         parse_capability(reply);
@@ -145,14 +148,14 @@ int SmtpClient::read_reply()
 
 int SmtpClient::hello()
 {
-    int r = send_line("%s %s\r\n", esmtp ? "EHLO" : "HELO", greeting_name());
+    int r = send_command("%s %s\r\n", esmtp ? "EHLO" : "HELO", greeting_name());
     if (r <= 0) return r;
     r = read_reply();
     if (positive(r)) {
         esmtp_active = esmtp;
         return r;
     }
-    if ((r = send_line("HELO %s\r\n", greeting_name())) <= 0) return r;
+    if ((r = send_command("HELO %s\r\n", greeting_name())) <= 0) return r;
     return read_reply();
 }
 
@@ -169,7 +172,7 @@ int SmtpClient::open_connection(const char* host_text, const char* port_text, co
     esmtp_active = 0;
     r = hello();
     if (starttls && cap_starttls) {
-        if ((r = send_line("STARTTLS\r\n")) <= 0) return r;
+        if ((r = send_command("STARTTLS\r\n")) <= 0) return r;
         r = read_reply();
         if (!positive(r)) return r;
         if (!start_tls(cert_file, tls_level)) {
@@ -177,23 +180,10 @@ int SmtpClient::open_connection(const char* host_text, const char* port_text, co
             return -1;
         }
         clear_capabilities();
-        if ((r = send_line("EHLO %s\r\n", greeting_name())) <= 0) return r;
+        if ((r = send_command("EHLO %s\r\n", greeting_name())) <= 0) return r;
         r = read_reply();
     }
     return r;
-}
-
-int SmtpClient::read_line_into_reply(int capacity)
-{
-    int n = read_line(reply, capacity);
-    if (n <= 0) {
-        reply[0] = 0;
-        close();
-        return 0;
-    }
-    reply[n] = 0;
-    if (trace_level) report_stream << reply;
-    return n;
 }
 
 int SmtpClient::login(const char* user, const char* password)
@@ -206,8 +196,8 @@ int SmtpClient::login(const char* user, const char* password)
     bool authenticated = false;
     int r;
     if (cap_auth_cram && apop) {
-        if ((r = send_line("AUTH CRAM-MD5\r\n")) <= 0) return r;
-        if (!read_line_into_reply(256)) return 0;
+        if ((r = send_command("AUTH CRAM-MD5\r\n")) <= 0) return r;
+        if (read_reply_line(257) <= 0) return 0;
         const char* blank = std::strchr(reply, ' ');
         std::string challenge = base64_decode(blank ? blank + 1 : "", blank ? std::strlen(blank + 1) : 0);
         challenge = challenge.substr(0, challenge.find_first_of(" \t\r\n"));
@@ -217,85 +207,88 @@ int SmtpClient::login(const char* user, const char* password)
         digest_to_hex(digest, hex);
         std::string answer = u + " " + hex;
         std::string encoded = base64_encode(answer.data(), answer.size(), 0);  // ends in CR LF
-        if ((r = send(encoded)) <= 0) return r;
+        if ((r = send(encoded.data(), encoded.size())) <= 0) return r;
         authenticated = positive(read_reply());
     }
     if (!authenticated && (cap_auth_plain || !cap_auth_login)) {
-        if ((r = send_line("AUTH PLAIN\r\n")) <= 0) return r;
-        if (!read_line_into_reply(255)) return 0;
+        if ((r = send_command("AUTH PLAIN\r\n")) <= 0) return r;
+        if (read_reply_line(256) <= 0) return 0;
         std::string credentials = std::string(1, '\0') + u + std::string(1, '\0') + p;
-        if ((r = send(base64_encode(credentials.data(), credentials.size(), 0))) <= 0) return r;
+        std::string encoded = base64_encode(credentials.data(), credentials.size(), 0);
+        if ((r = send(encoded.data(), encoded.size())) <= 0) return r;
         authenticated = positive(read_reply());
     }
     if (!authenticated && cap_auth_plain && !cap_auth_login) return 0;
     if (!authenticated) {
         std::string encoded_user = base64_encode(u.data(), u.size(), 0);
         encoded_user.resize(encoded_user.size() >= 2 ? encoded_user.size() - 2 : 0);
-        if ((r = send_line("AUTH LOGIN %s\r\n", encoded_user.c_str())) <= 0) return r;
+        if ((r = send_command("AUTH LOGIN %s\r\n", encoded_user.c_str())) <= 0) return r;
         if (!positive(read_reply())) return -1;
-        if ((r = send(base64_encode(p.data(), p.size(), 0))) <= 0) return r;
+        std::string encoded = base64_encode(p.data(), p.size(), 0);
+        if ((r = send(encoded.data(), encoded.size())) <= 0) return r;
         if (!positive(read_reply())) return 0;
     }
-    cap_onex = cap_etrn = cap_dsn = cap_8bitmime = 0;
+    // On an encrypted connection no EHLO follows, so the capabilities of the
+    // last one still hold.
     if (implicit_tls || starttls) return 1;
-    if ((r = send_line("%s %s\r\n", esmtp ? "EHLO" : "HELO", greeting_name())) <= 0) return r;
+    cap_onex = cap_etrn = cap_dsn = cap_8bitmime = 0;
+    if ((r = send_command("%s %s\r\n", esmtp ? "EHLO" : "HELO", greeting_name())) <= 0) return r;
     if (!positive(read_reply())) {
         esmtp_active = 0;
-        if ((r = send_line("HELO %s\r\n", greeting_name())) <= 0) return r;
+        if ((r = send_command("HELO %s\r\n", greeting_name())) <= 0) return r;
         read_reply();
     }
     return 1;
 }
 
-std::string SmtpClient::mail_from_line(const char* from, const char* errors_to) const
+std::string SmtpClient::mail_from_line(const Envelope& e) const
 {
-    std::string sender = reduce_address(errors_to && *errors_to ? errors_to : from);
-    bool eight = esmtp_active && cap_8bitmime && eight_bit;
+    std::string sender = reduce_address(!e.errors_to.empty() ? e.errors_to.c_str() : e.from.c_str());
+    bool eight = esmtp_active && cap_8bitmime && composer.eight_bit;
     return "MAIL FROM:<" + sender + ">" + (eight ? " BODY=8BITMIME" : "") + "\r\n";
 }
 
 int SmtpClient::rcpt(const Recipient& recipient)
 {
     int r;
-    if (recipient.with_dsn && esmtp_active && cap_dsn && return_receipt)
-        r = send_line("RCPT TO:<%s> NOTIFY=DELAY,SUCCESS,FAILURE ORCPT=rfc822;%s\r\n", recipient.address.c_str(),
+    if (recipient.with_dsn && esmtp_active && cap_dsn && composer.return_receipt)
+        r = send_command("RCPT TO:<%s> NOTIFY=DELAY,SUCCESS,FAILURE ORCPT=rfc822;%s\r\n", recipient.address.c_str(),
                       recipient.address.c_str());
     else
-        r = send_line("RCPT TO:<%s>\r\n", recipient.address.c_str());
+        r = send_command("RCPT TO:<%s>\r\n", recipient.address.c_str());
     if (r <= 0) return r;
     return read_reply();
 }
 
-int SmtpClient::base_message(const char* from, const char* reply_to, const char* to, const char* subject,
-                             const char* body, size_t body_length, const char* content_base, const char* cc,
-                             const char* bcc, const char* errors_to)
+int SmtpClient::data(const Envelope& envelope, bool lists, const char* body, size_t length)
 {
-    int r = send_line("DATA\r\n");
+    int r = send_command("DATA\r\n");
     if (r <= 0) return r;
     if (!positive(r = read_reply())) return r;
-    return TpClient::send_message(from, reply_to, to, subject, body, body_length, content_base, cc, bcc, errors_to);
+    return transmit(envelope, lists, body, length);
 }
 
-int SmtpClient::send_message(const char* from, const char* reply_to, const char* to, const char* subject,
-                             const char* body, size_t body_length, const char* content_base, const char* cc,
-                             const char* bcc, const char* errors_to)
+int SmtpClient::send_message(const Envelope& e, const char* body, size_t length)
 {
-    if (!from || !*from || !to || !*to) return -1;
+    if (e.from.empty() || e.to.empty()) return -1;
+    // A header that cannot be written is refused before the envelope.
+    if (composer.check_headers(e, false) <= 0) return composer_failure(-1);
     std::vector<Recipient> recipients;
-    for (const std::string& e : rcpt_entries(to)) recipients.push_back({reduce_address(e.c_str()), true});
-    for (const std::string& e : rcpt_entries(cc)) recipients.push_back({reduce_address(e.c_str()), true});
-    for (const std::string& e : rcpt_entries(bcc)) recipients.push_back({reduce_address(e.c_str()), false});
+    for (const std::string& entry : rcpt_entries(e.to.c_str())) recipients.push_back({reduce_address(entry.c_str()), true});
+    for (const std::string& entry : rcpt_entries(e.cc.c_str())) recipients.push_back({reduce_address(entry.c_str()), true});
+    for (const std::string& entry : rcpt_entries(e.bcc.c_str()))
+        recipients.push_back({reduce_address(entry.c_str()), false});
     take_extra_recipients(recipients, false);
     size_t next = 0;
     int r = -1;
     int empty_transactions = 0;
     do {
         if (!first_transaction) {
-            if ((r = send_line("RSET\r\n")) <= 0) return r;
+            if ((r = send_command("RSET\r\n")) <= 0) return r;
             if (!positive(r = read_reply())) return r;
         }
         first_transaction = 0;
-        if (!positive(r = mail_from(from, errors_to))) return r;
+        if (!positive(r = mail_from(e))) return r;
         int accepted = 0;
         bool refused = false;
         int last = place_recipients(recipients, next, false, accepted, refused);
@@ -305,7 +298,7 @@ int SmtpClient::send_message(const char* from, const char* reply_to, const char*
             if (next >= recipients.size() || ++empty_transactions > max_empty_transactions) return last;
             continue;
         }
-        r = base_message(from, reply_to, to, subject, body, body_length, content_base, cc, bcc, errors_to);
+        r = data(e, false, body, length);
         if (r <= 0) return r;
     } while (next < recipients.size());
     return r;
@@ -320,11 +313,11 @@ void SmtpClient::take_extra_recipients(std::vector<Recipient>& recipients, bool 
     }
 }
 
-int SmtpClient::mail_from(const char* from, const char* errors_to)
+int SmtpClient::mail_from(const Envelope& envelope)
 {
-    std::string mail = mail_from_line(from, errors_to);
+    std::string mail = mail_from_line(envelope);
     echo(mail.data(), mail.size());
-    int r = send(mail);
+    int r = send(mail.data(), mail.size());
     return r <= 0 ? r : read_reply();
 }
 
@@ -351,13 +344,12 @@ int SmtpClient::place_recipients(const std::vector<Recipient>& recipients, size_
     return last;
 }
 
-int SmtpClient::send_message_lists(const char* from, const char* reply_to, List<string>& to, const char* subject,
-                                   const char* body, size_t body_length, const char* content_base, List<string>& cc,
-                                   List<string>& bcc, const char* errors_to)
+int SmtpClient::send_message_lists(const Envelope& e, const char* body, size_t length)
 {
+    if (composer.check_headers(e, true) <= 0) return composer_failure(-1);
     std::vector<Recipient> pending;
-    for (List<string>* list : {&to, &cc, &bcc}) {
-        ListIterator<string> it(*list);
+    for (const List<string>* list : {&e.to_list, &e.cc_list, &e.bcc_list}) {
+        ListIterator<string> it(const_cast<List<string>&>(*list));
         string entry;
         for (int more = it.first(entry); more; more = it.next(entry))
             pending.push_back({reduce_address(entry.c_str()), true});
@@ -370,18 +362,14 @@ int SmtpClient::send_message_lists(const char* from, const char* reply_to, List<
     size_t next = 0;
     int r;
     do {
-        if (!positive(r = mail_from(from, errors_to))) return r;
+        if (!positive(r = mail_from(e))) return r;
         int accepted = 0;
         bool refused = false;
         int last = place_recipients(pending, next, true, accepted, refused);
         if (refused) return last;
         if (accepted == 0) return -1;  // a transaction that placed nobody would repeat for ever
-        if ((r = send_line("DATA\r\n")) <= 0) return r;
-        if (!positive(r = read_reply())) return r;
-        r = TpClient::send_message_lists(from, reply_to, to, subject, body, body_length, content_base, cc, bcc,
-                                         errors_to);
-        if (r <= 0) return r;
-        if ((r = send_line("RSET\r\n")) <= 0) return r;
+        if ((r = data(e, true, body, length)) <= 0) return r;
+        if ((r = send_command("RSET\r\n")) <= 0) return r;
         r = read_reply();
     } while (next < pending.size());
     return r;
@@ -404,7 +392,7 @@ int SmtpClient::load_recipients(const char* file)
 int SmtpClient::etrn(const char* domain)
 {
     if (!cap_etrn) return -1;
-    int r = send_line("ETRN %s\r\n", domain);
+    int r = send_command("ETRN %s\r\n", domain);
     if (r <= 0) return r;
     return read_reply();
 }

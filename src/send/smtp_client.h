@@ -15,12 +15,8 @@ public:
     const char* kind() const override { return "SMTP"; }
 
     int open_connection(const char* host, const char* port, const char* cert, int level) override;
-    int send_message_lists(const char* from, const char* reply_to, List<string>& to, const char* subject,
-                           const char* body, size_t body_length, const char* content_base, List<string>& cc,
-                           List<string>& bcc, const char* errors_to) override;
-    int send_message(const char* from, const char* reply_to, const char* to, const char* subject, const char* body,
-                     size_t body_length, const char* content_base, const char* cc, const char* bcc,
-                     const char* errors_to) override;
+    int send_message_lists(const Envelope& envelope, const char* body, size_t length) override;
+    int send_message(const Envelope& envelope, const char* body, size_t length) override;
     int load_recipients(const char* file) override;
     int login(const char* user, const char* password) override;
     int read_reply() override;
@@ -35,8 +31,10 @@ public:
     int probe = 0;
     int first_transaction = 0;
     ListOf extra_recipients;
+    // The EHLO name a script set; when empty the machine's own name is
+    // used, computed once for the process.
+    string greeting;
 
-    // The name this machine gives in EHLO and HELO (computed once).
     const char* greeting_name();
 
 private:
@@ -47,18 +45,16 @@ private:
     void clear_capabilities();
     void parse_capability(const char* line);
     int hello();
-    int read_line_into_reply(int capacity);
-    std::string mail_from_line(const char* from, const char* errors_to) const;
-    int mail_from(const char* from, const char* errors_to);
+    std::string mail_from_line(const Envelope& envelope) const;
+    int mail_from(const Envelope& envelope);
     void take_extra_recipients(std::vector<Recipient>& recipients, bool with_dsn);
     // Offers RCPTs from next on, up to the limit (of offers, or of accepted
     // recipients); refused is set when a refusal ends the send.
     int place_recipients(const std::vector<Recipient>& recipients, size_t& next, bool limit_offers, int& accepted,
                          bool& refused);
     int rcpt(const Recipient& r);
-    int base_message(const char* from, const char* reply_to, const char* to, const char* subject, const char* body,
-                     size_t body_length, const char* content_base, const char* cc, const char* bcc,
-                     const char* errors_to);
+    // DATA, then the composed message.
+    int data(const Envelope& envelope, bool lists, const char* body, size_t length);
 };
 
 class MySmtpClient : public SmtpClient {

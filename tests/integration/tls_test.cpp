@@ -5,7 +5,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 #include "net/ssl_sock.h"
 #include "../support/fixtures.h"
 #include "../support/loopback_peer.h"

@@ -8,7 +8,7 @@
 #include "engine/option_reader.h"
 #include "engine/option_state.h"
 #include "engine/run_state.h"
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ protected:
         dir = t;
         for (const char* name : {"one.txt", "two.txt", "three.txt"}) std::ofstream(dir + "/" + name) << name;
         run_state().clients = &clients;
-        run_state().current_transport = clients.smtp.get();
+        select_transport(TransportKind::smtp);
         reset_run_options();
         clear_report();
     }

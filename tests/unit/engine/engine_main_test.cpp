@@ -14,7 +14,7 @@
 #include "engine/engine_main.h"
 #include "engine/option_state.h"
 #include "engine/proxy_settings.h"
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 #include "../../support/loopback_peer.h"
 
 namespace {

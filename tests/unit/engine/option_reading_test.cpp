@@ -24,8 +24,8 @@ public:
     {
         RunState& rs = run_state();
         rs.clients = &clients_;
-        rs.current_transport = clients_.smtp.get();
-        rs.current_reader = clients_.pop3.get();
+        select_transport(TransportKind::smtp);
+        select_reader(ReaderKind::pop3);
         reset_run_options();
         args.insert(args.begin(), "tavrin");
         int argc = static_cast<int>(args.size());
@@ -84,8 +84,8 @@ TEST(Options, ImapAndPgpOnlyOptionsNeedTheirFlagFirst)
         EXPECT_STREQ(r.o().mbox.c_str(), "INBOX");
         EXPECT_STREQ(r.o().search.c_str(), "");
         EXPECT_STREQ(r.o().ldap_search.c_str(), "ALL");
-        EXPECT_EQ(run_state().current_reader, r.clients().imap.get());
-        EXPECT_EQ(run_state().current_transport, r.clients().imap_upload.get());
+        EXPECT_EQ(run_state().reader_kind, ReaderKind::imap);
+        EXPECT_EQ(run_state().transport_kind, TransportKind::imap_upload);
     }
     {
         Reading r({"-imap", "-mbox:Archive", "-search:ALL"});
@@ -180,7 +180,7 @@ TEST(Options, FlagsAndCombinations)
     EXPECT_STREQ(o.to.c_str(), "p@example.com");
     EXPECT_EQ(o.mx, 1);
     EXPECT_EQ(o.nomsg, 1);
-    EXPECT_EQ(run_state().current_transport, r.clients().news.get());
+    EXPECT_EQ(run_state().transport_kind, TransportKind::news);
     EXPECT_EQ(o.qp, 0);  // "-news" came after "-qp:2"
 }
 
@@ -242,7 +242,7 @@ TEST(Config, KeywordEffects)
     EXPECT_STREQ(o.search.c_str(), "(cn=joe)");
     EXPECT_STREQ(o.ldap_search.c_str(), "(cn=joe)");
     EXPECT_EQ(o.imap, 1);
-    EXPECT_EQ(run_state().current_reader, r.clients().imap.get());
+    EXPECT_EQ(run_state().reader_kind, ReaderKind::imap);
 }
 
 TEST(Config, OverlongLineIsCutAndItsRestSkipped)

@@ -8,7 +8,7 @@
 #include "engine/engine_main.h"
 #include "engine/option_state.h"
 #include "engine/run_state.h"
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 #include "engine/web_options.h"
 
 namespace {
@@ -20,8 +20,8 @@ public:
     {
         RunState& rs = run_state();
         rs.clients = &clients_;
-        rs.current_transport = clients_.smtp.get();
-        rs.current_reader = clients_.pop3.get();
+        select_transport(TransportKind::smtp);
+        select_reader(ReaderKind::pop3);
         reset_run_options();
         clear_report();
         call_state().base_path = "/srv/mail";
@@ -141,7 +141,7 @@ TEST(WebOptions, ConfigurationKeysAndPageSettings)
     {
         ClientObjects clients("");
         run_state().clients = &clients;
-        run_state().current_transport = clients.smtp.get();
+        select_transport(TransportKind::smtp);
         reset_run_options();
         call_state().config_file = path.c_str();
         call_state().base_path = "/tmp";

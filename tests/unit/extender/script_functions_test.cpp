@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/option_state.h"
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 #include "extender/zeb_tavrin.h"
 #include "../../support/host_result.h"
 

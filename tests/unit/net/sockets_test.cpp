@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "base/text_stream.h"
 #include "net/sim_sock.h"
 #include "../../support/loopback_peer.h"
 
@@ -109,9 +110,10 @@ TEST(SockClient, RefusedConnectionGivesTheNegatedNumberAndTheText)
 {
     Client c;
     std::string port = closed_port();
-    testing::internal::CaptureStderr();
+    clear_report();
     EXPECT_EQ(c.connect("127.0.0.1", port.c_str()), -10061);
-    std::string text = testing::internal::GetCapturedStderr();
+    // On the error stream, not the process's stderr (which the library's host owns).
+    std::string text = error_stream.contents();
     EXPECT_EQ(text.rfind("*** connect(IPv4) to '127.0.0.1' fd ", 0), 0u) << text;
     EXPECT_NE(text.find(" failed: 10061\n"), std::string::npos);
     EXPECT_FALSE(c.connected());

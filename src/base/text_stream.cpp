@@ -1,4 +1,4 @@
-#include "engine/text_stream.h"
+#include "base/text_stream.h"
 
 #include <cstring>
 

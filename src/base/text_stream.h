@@ -1,5 +1,7 @@
 // The report and error streams: growable text accumulators, optionally
-// echoed live to a FILE as they are written.
+// echoed live to a FILE as they are written. Every part of the engine
+// writes its progress to the report stream and its warnings and failures
+// to the error stream.
 #pragma once
 
 #include <cstdio>

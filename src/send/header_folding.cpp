@@ -1,0 +1,104 @@
+#include "send/header_folding.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// Parts of the value "=?charset?Q?text?=" when the word is one.
+bool split_encoded_word(const std::string& word, std::string& head, std::string& text)
+{
+    if (word.size() < 8 || word.compare(0, 2, "=?") != 0 || word.compare(word.size() - 2, 2, "?=") != 0) return false;
+    size_t q = word.find('?', 2);
+    if (q == std::string::npos || q + 3 > word.size() - 2 || word[q + 2] != '?') return false;
+    char form = static_cast<char>(std::toupper(static_cast<unsigned char>(word[q + 1])));
+    if (form != 'Q') return false;
+    head = word.substr(0, q + 3);
+    text = word.substr(q + 3, word.size() - 2 - (q + 3));
+    return true;
+}
+
+// The byte an "=XX" of quoted text stands for, or -1.
+int escaped_byte(const std::string& text, size_t at)
+{
+    if (at + 2 >= text.size() || text[at] != '=') return -1;
+    if (!std::isxdigit(static_cast<unsigned char>(text[at + 1])) || !std::isxdigit(static_cast<unsigned char>(text[at + 2])))
+        return -1;
+    return static_cast<int>(std::strtol(text.substr(at + 1, 2).c_str(), nullptr, 16));
+}
+
+// Rewrites every over-long encoded word of the line as several words of at
+// most 75 bytes apart by blanks (they decode to the same text); a word is
+// never split inside an escape or inside a character's continuation bytes.
+std::string split_long_words(const std::string& line)
+{
+    std::string out;
+    size_t i = 0;
+    while (i < line.size()) {
+        size_t end = i;
+        while (end < line.size() && !is_blank(line[end])) ++end;
+        std::string word = line.substr(i, end - i), head, text;
+        if (word.size() > 75 && split_encoded_word(word, head, text) && head.size() + 2 + 12 < 75) {
+            size_t room = 75 - head.size() - 2;
+            size_t at = 0;
+            bool first = true;
+            while (at < text.size()) {
+                size_t stop = at;
+                while (stop < text.size()) {
+                    size_t step = text[stop] == '=' ? 3 : 1;
+                    if (stop - at + step > room) break;
+                    stop += step;
+                }
+                // Back up so the next word starts a character.
+                size_t cut = stop;
+                while (cut > at && cut < text.size()) {
+                    int b = escaped_byte(text, cut);
+                    if (b < 0x80 || b > 0xBF) break;
+                    cut -= 3;
+                }
+                if (cut > at) stop = cut;
+                if (stop == at) stop = at + 1;
+                if (!first) out += ' ';
+                out += head + text.substr(at, stop - at) + "?=";
+                first = false;
+                at = stop;
+            }
+        } else {
+            out += word;
+        }
+        while (end < line.size() && is_blank(line[end])) out += line[end++];
+        i = end;
+    }
+    return out;
+}
+
+}  // namespace
+
+bool fold_header_line(const std::string& line_in, std::string& out)
+{
+    if (line_in.size() <= max_header_line) {
+        out += line_in;
+        out += "\r\n";
+        return true;
+    }
+    std::string line = split_long_words(line_in);
+    std::string folded;
+    folded.reserve(line.size() + line.size() / 64 + 2);
+    size_t start = 0;
+    while (line.size() - start > max_header_line) {
+        // The last blank that leaves this line at most the limit; a
+        // continuation line begins with its blank, so look past it.
+        size_t p = start + max_header_line;
+        while (p > start && !is_blank(line[p])) --p;
+        if (p == start) return false;
+        folded.append(line, start, p - start);
+        folded += "\r\n";
+        start = p;
+    }
+    folded.append(line, start, std::string::npos);
+    folded += "\r\n";
+    out += folded;
+    return true;
+}
