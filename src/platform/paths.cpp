@@ -29,6 +29,12 @@ bool file_exists(const char* path)
     return path && stat(path, &st) == 0;
 }
 
+bool is_folder(const char* path)
+{
+    struct stat st;
+    return path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 int64_t file_size(const char* path)
 {
     struct stat st;

@@ -19,6 +19,8 @@ long last_separator(const char* path);
 string to_platform_separators(const string& path);
 
 bool file_exists(const char* path);
+// True when path names a folder (links followed).
+bool is_folder(const char* path);
 // Size in bytes, or -1 when the file cannot be examined.
 int64_t file_size(const char* path);
 int remove_file(const char* path);
