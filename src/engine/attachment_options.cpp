@@ -12,13 +12,16 @@
 
 namespace {
 
-// True when the file is there; otherwise the warning line with errno.
+// True when the file is there; otherwise the warning line with errno. A
+// folder opens for reading here but has nothing to attach: it is refused
+// with EISDIR.
 bool exists_or_warn(const char* kind, const char* path)
 {
     FILE* f = std::fopen(path, "rb");
     if (f) {
         std::fclose(f);
-        return true;
+        if (!is_folder(path)) return true;
+        errno = EISDIR;
     }
     error_stream << "WARNING: " << kind << " '" << path << " does not exist! (" << errno << ")\r\n";
     return false;

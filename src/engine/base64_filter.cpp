@@ -1,37 +1,75 @@
 #include "engine/base64_filter.h"
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include "base/base64.h"
+#include "base/text_stream.h"
 
 namespace {
 
 // Large blocks keep the number of system calls low; memory stays bounded.
 constexpr size_t block_size = 1 << 16;
 
+// Writes to a file and keeps the reason of the first failed write; after
+// it nothing more is written.
+class CheckedFileSink : public ByteSink {
+public:
+    explicit CheckedFileSink(FILE* file) : file_(file) {}
+    void write(const char* data, size_t length) override
+    {
+        if (error_ || !length) return;
+        errno = 0;
+        if (std::fwrite(data, 1, length, file_) != length) error_ = errno ? errno : EIO;
+    }
+    // The final flush, checked like every write.
+    void flush()
+    {
+        if (error_) return;
+        errno = 0;
+        if (std::fflush(file_) != 0 || std::ferror(file_)) error_ = errno ? errno : EIO;
+    }
+    int error() const { return error_; }
+
+private:
+    FILE* file_;
+    int error_ = 0;
+};
+
+// Feeds in to the coder until the end of the input, a read error or a
+// write error; returns 0 or 1 after the error line.
 template <typename Coder>
-void pump(FILE* in, Coder& coder)
+int pump(FILE* in, CheckedFileSink& sink, Coder& coder)
 {
     std::unique_ptr<char[]> block(new char[block_size]);
-    size_t n;
-    while ((n = std::fread(block.get(), 1, block_size, in)) > 0) coder.write(block.get(), n);
+    int read_error = 0;
+    for (;;) {
+        errno = 0;
+        size_t n = std::fread(block.get(), 1, block_size, in);
+        if (n > 0) coder.write(block.get(), n);
+        if (n < block_size && std::ferror(in)) read_error = errno ? errno : EIO;
+        if (n < block_size || sink.error()) break;
+    }
     coder.finish();
+    sink.flush();
+    if (read_error) error_stream << "ERROR: cannot read the input: " << std::strerror(read_error) << "\r\n";
+    if (sink.error()) error_stream << "ERROR: cannot write the output: " << std::strerror(sink.error()) << "\r\n";
+    return read_error || sink.error() ? 1 : 0;
 }
 
 }  // namespace
 
-void encode_base64_stream(FILE* in, FILE* out, int line_length)
+int encode_base64_stream(FILE* in, FILE* out, int line_length)
 {
-    FileSink sink(out);
+    CheckedFileSink sink(out);
     Base64Encoder encoder(sink, line_length);
-    pump(in, encoder);
-    std::fflush(out);
+    return pump(in, sink, encoder);
 }
 
-void decode_base64_stream(FILE* in, FILE* out)
+int decode_base64_stream(FILE* in, FILE* out)
 {
-    FileSink sink(out);
+    CheckedFileSink sink(out);
     Base64Decoder decoder(sink);
-    pump(in, decoder);
-    std::fflush(out);
+    return pump(in, sink, decoder);
 }

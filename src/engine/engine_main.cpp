@@ -181,9 +181,9 @@ int run_once(int argc, const char* const* argv)
     if (o.raw) o.extract = 0;
     use_name_server_in_mx_mode();
     dial(o.connect, true);
-    run_special_modes(argc, argv);
-    int result = o.noop ? 0 : run_job();
-    return after_job(result);
+    int special = run_special_modes(argc, argv);
+    int result = after_job(o.noop ? 0 : run_job());
+    return special ? 1 : result;  // a failed special mode fails the run
 }
 
 }  // namespace

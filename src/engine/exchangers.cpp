@@ -14,9 +14,16 @@ bool domain_is_address(const string& domain)
 
 void query_exchangers(DNS& dns, const string& domain, List<Server>& exchangers)
 {
-    if (dns.query(exchangers, domain.c_str(), dns_mx) <= 0 && dns.query(exchangers, domain.c_str(), dns_aaaa) <= 0)
-        dns.query(exchangers, domain.c_str(), dns_a);
+    List<Server> found;
+    if (dns.query(found, domain.c_str(), dns_mx) <= 0 && dns.query(found, domain.c_str(), dns_aaaa) <= 0)
+        dns.query(found, domain.c_str(), dns_a);
     dns.disconnect();
+    // An answer without a usable host (the root name, or a name that could
+    // not be decoded) is dropped; an MX answer made only of such records
+    // still means no address lookup.
+    Server s;
+    while (found.take_first(s))
+        if (!s.host.empty()) exchangers.add(s);
 }
 
 void prepare_dns(DNS& dns)

@@ -11,12 +11,12 @@ namespace {
 struct SpecialMode {
     const char* description;
     int OptionState::*flag;
-    void (*run)(int argc, const char* const* argv);  // null: not in this build
+    int (*run)(int argc, const char* const* argv);  // 0 or 1; null: not in this build
 };
 
-void decode_base64(int, const char* const*) { decode_base64_stream(stdin, stdout); }
+int decode_base64(int, const char* const*) { return decode_base64_stream(stdin, stdout); }
 
-void encode_base64(int, const char* const*) { encode_base64_stream(stdin, stdout, options().wrap); }
+int encode_base64(int, const char* const*) { return encode_base64_stream(stdin, stdout, options().wrap); }
 
 const SpecialMode special_modes[] = {
     {"web-mail forms", &OptionState::web_mode, nullptr},
@@ -30,11 +30,13 @@ const SpecialMode special_modes[] = {
 
 }  // namespace
 
-void run_special_modes(int argc, const char* const* argv)
+int run_special_modes(int argc, const char* const* argv)
 {
+    int result = 0;
     for (const SpecialMode& mode : special_modes) {
         if (!(options().*mode.flag)) continue;
-        if (mode.run) mode.run(argc, argv);
+        if (mode.run) result |= mode.run(argc, argv);
         else error_stream << "ERROR: " << mode.description << " are not available in this build\r\n";
     }
+    return result;
 }

@@ -16,7 +16,7 @@ namespace {
 uint16_t query_id = 0;
 
 constexpr size_t max_query = 512;
-constexpr int max_pointer_hops = 32;  // a chain of compression pointers ends here
+constexpr int max_pointer_hops = 128;  // more than a 255-character name can need: a loop
 
 uint16_t get16(const unsigned char* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 
@@ -90,16 +90,20 @@ bool DNS::decode_name(const unsigned char* m, size_t length, size_t at)
 {
     size_t used = 0;
     int hops = 0;
-    name_[0] = 0;
-    while (at < length) {
+    auto fail = [this] {
+        name_[0] = 0;
+        return false;
+    };
+    for (;;) {
+        if (at >= length) return fail();  // no zero byte before the end
         unsigned char n = m[at];
         if (n == 0) break;
         if (n >= 192) {
-            if (at + 2 > length || ++hops > max_pointer_hops) break;  // a loop ends the name
+            if (at + 2 > length || ++hops > max_pointer_hops) return fail();  // cut, or a loop
             at = static_cast<size_t>(((n & 0x3F) << 8) | m[at + 1]);
             continue;
         }
-        if (at + 1 + n > length) return false;
+        if (at + 1 + n > length) return fail();
         for (size_t i = 0; i < n && used < sizeof name_ - 1; ++i) name_[used++] = static_cast<char>(m[at + 1 + i]);
         if (used < sizeof name_ - 1) name_[used++] = '.';
         at += 1 + n;
@@ -133,8 +137,7 @@ int DNS::parse_response(const unsigned char* m, size_t length, List<Server>& ser
         record.ttl = static_cast<int32_t>(ttl);
         if (type == dns_mx && data_length >= 3) {
             record.preference = static_cast<int16_t>(get16(m + data));
-            if (!decode_name(m, length, data + 2)) continue;
-            record.host = name_;
+            if (decode_name(m, length, data + 2)) record.host = name_;
             if (verbose >= 1)
                 report_stream << "Got MX pref: " << static_cast<int>(static_cast<uint16_t>(record.preference))
                               << "\r\nMX = '" << record.host << ", pref=" << static_cast<int>(record.preference)
@@ -145,8 +148,7 @@ int DNS::parse_response(const unsigned char* m, size_t length, List<Server>& ser
             record.host = dotted;
             if (verbose >= 1) report_stream << "Got A address: " << dotted << "\r\n";
         } else if (type == dns_ns) {
-            if (!decode_name(m, length, data)) continue;
-            record.host = name_;
+            if (decode_name(m, length, data)) record.host = name_;
         } else {
             continue;
         }

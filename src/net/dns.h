@@ -29,12 +29,14 @@ public:
 
     // Decodes an answer message (without its two-byte length). Records go to
     // servers; returns how many. The message is untrusted: nothing outside
-    // it is ever read.
+    // it is ever read. A record whose name cannot be decoded (a pointer
+    // loop, a name running past the message) still counts, with an empty
+    // host, so callers can tell "no answer" from "no usable answer".
     int parse_response(const unsigned char* message, size_t length, List<Server>& servers);
 
 private:
     // The name at offset (labels and compression pointers) into name_;
-    // false when it runs outside the message.
+    // false when it runs outside the message or its pointers loop.
     bool decode_name(const unsigned char* message, size_t length, size_t offset);
     char name_[256] = "";
 };

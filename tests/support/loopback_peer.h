@@ -14,8 +14,9 @@
 
 class LoopbackPeer {
 public:
-    // script gets the accepted socket; the peer closes it afterwards.
-    explicit LoopbackPeer(std::function<void(int)> script, const char* address = "127.0.0.1")
+    // script gets the accepted socket; the peer closes it afterwards. Port 0
+    // takes a free port.
+    explicit LoopbackPeer(std::function<void(int)> script, const char* address = "127.0.0.1", int port = 0)
     {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         int one = 1;
@@ -23,9 +24,8 @@ public:
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = ::inet_addr(address);
-        a.sin_port = 0;
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listener_, 4);
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        listening_ = ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(listener_, 4) == 0;
         socklen_t len = sizeof a;
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
         port_ = ntohs(a.sin_port);
@@ -43,6 +43,8 @@ public:
         if (thread_.joinable()) thread_.join();
     }
     std::string port() const { return std::to_string(port_); }
+    // False when the address and port could not be bound.
+    bool listening() const { return listening_; }
 
     static void send_text(int s, const std::string& text) { ::send(s, text.data(), text.size(), MSG_NOSIGNAL); }
     static void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -63,6 +65,7 @@ public:
 private:
     int listener_;
     int port_ = 0;
+    bool listening_ = false;
     std::thread thread_;
 };
 

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "engine/option_reader.h"
@@ -53,6 +55,29 @@ TEST_F(AttachmentOptions, MissingFileWarnsWithErrnoAndAttachesNothing)
     EXPECT_EQ(error_stream.contents(), "WARNING: attachment '" + dir + "/missing.pdf does not exist! (2)\r\n");
     EXPECT_EQ(clients.smtp->attachment_count(), 0);
     EXPECT_EQ(run_state().attachment_list.count(), 0);
+}
+
+TEST_F(AttachmentOptions, FolderIsRefusedLikeAMissingFile)
+{
+    std::string folder = dir + "/folder";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    const std::string number = " does not exist! (" + std::to_string(EISDIR) + ")\r\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string warning;
+    } cases[] = {
+        {{"-a:" + folder}, "WARNING: attachment '" + folder + number},
+        {{"-i:" + folder + "|logo"}, "WARNING: include '" + folder + number},
+        {{"-vpim", "-a:" + folder + "|voice"}, "WARNING: include '" + folder + number},
+    };
+    for (const Case& c : cases) {
+        clear_report();
+        read(c.args);
+        EXPECT_EQ(error_stream.contents(), c.warning) << c.args.back();
+        EXPECT_EQ(clients.smtp->attachment_count(), 0) << c.args.back();
+        EXPECT_EQ(clients.smtp->related_count(), 0) << c.args.back();
+        EXPECT_EQ(run_state().attachment_list.count(), 0) << c.args.back();
+    }
 }
 
 TEST_F(AttachmentOptions, PositionDecidesTheTransport)

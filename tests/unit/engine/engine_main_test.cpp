@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <sys/wait.h>
@@ -15,6 +17,7 @@
 #include "engine/option_state.h"
 #include "engine/proxy_settings.h"
 #include "base/text_stream.h"
+#include "../../support/command.h"
 #include "../../support/loopback_peer.h"
 
 namespace {
@@ -182,4 +185,33 @@ TEST(Base64Filters, RoundTripAndSameTextAsCoreutils)
     int status = std::system(("bash -c \"" + cmd + "\"").c_str());
     std::system(("rm -rf " + dir).c_str());
     EXPECT_EQ(status, 0);
+}
+
+TEST(Base64Filters, UnwritableOutputOrUnreadableInputFailsWithTheReason)
+{
+    char t[] = "/tmp/tavrin-filter-fail-XXXXXX";
+    ASSERT_NE(mkdtemp(t), nullptr);
+    std::string dir = t;
+    std::ofstream(dir + "/small") << "hello";
+    std::ofstream(dir + "/small.b64") << "aGVsbG8=\r\n";
+    std::ofstream(dir + "/big", std::ios::binary) << std::string(300000, 'x');  // past any stdio buffer
+    const std::string no_space = std::string("ERROR: cannot write the output: ") + std::strerror(ENOSPC) + "\r\n";
+    const std::string is_folder = std::string("ERROR: cannot read the input: ") + std::strerror(EISDIR) + "\r\n";
+    struct Case {
+        const char* mode;
+        std::string redirections;
+        std::string error;
+    } cases[] = {
+        {"-encode:base64", "< " + dir + "/small > /dev/full", no_space},  // only the final flush fails
+        {"-encode:base64 -wrap:76", "< " + dir + "/big > /dev/full", no_space},  // a write on the way fails
+        {"-decode:base64", "< " + dir + "/small.b64 > /dev/full", no_space},
+        {"-encode:base64", "< /tmp > /dev/null", is_folder},
+        {"-decode:base64", "< /tmp > /dev/null", is_folder},
+    };
+    for (const Case& c : cases) {
+        CommandResult r = run_command_line(std::string(TAVRIN_BINARY) + " " + c.mode + " " + c.redirections);
+        EXPECT_EQ(r.status, 1) << c.mode << " " << c.redirections;
+        EXPECT_EQ(r.err, c.error) << c.mode << " " << c.redirections;
+    }
+    std::system(("rm -rf " + dir).c_str());
 }

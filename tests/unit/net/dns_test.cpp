@@ -4,69 +4,14 @@
 #include <vector>
 
 #include "net/dns.h"
+#include "../../support/dns_messages.h"
 #include "../../support/server_list.h"
 #include "platform/name_servers.h"
 #include "../../support/loopback_peer.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-void put16(Bytes& b, unsigned v)
-{
-    b.push_back(static_cast<unsigned char>(v >> 8));
-    b.push_back(static_cast<unsigned char>(v));
-}
-
-void put_name(Bytes& b, const std::string& name)
-{
-    size_t start = 0;
-    while (start < name.size()) {
-        size_t dot = name.find('.', start);
-        if (dot == std::string::npos) dot = name.size();
-        b.push_back(static_cast<unsigned char>(dot - start));
-        b.insert(b.end(), name.begin() + static_cast<long>(start), name.begin() + static_cast<long>(dot));
-        start = dot + 1;
-    }
-    b.push_back(0);
-}
-
-// A response header and the question for name (type MX); the question name
-// starts at offset 12, so a pointer 0xC00C names it.
-Bytes response_head(unsigned answers, unsigned rcode = 0, const std::string& name = "test.example")
-{
-    Bytes b;
-    put16(b, 1);
-    put16(b, 0x8180 | rcode);
-    put16(b, 1);
-    put16(b, answers);
-    put16(b, 0);
-    put16(b, 0);
-    put_name(b, name);
-    put16(b, 15);
-    put16(b, 1);
-    return b;
-}
-
-void put_mx(Bytes& b, unsigned preference, const Bytes& exchange)
-{
-    put16(b, 0xC00C);
-    put16(b, 15);
-    put16(b, 1);
-    put16(b, 0);
-    put16(b, 3600);
-    put16(b, static_cast<unsigned>(2 + exchange.size()));
-    put16(b, preference);
-    b.insert(b.end(), exchange.begin(), exchange.end());
-}
-
-Bytes name_bytes(const std::string& name)
-{
-    Bytes b;
-    put_name(b, name);
-    return b;
-}
-
+using namespace dns_messages;
 
 // A name server on loopback that answers one query with the given message.
 std::vector<std::string> ask(const Bytes& answer, int type = 15, bool announce_more = false)
@@ -76,10 +21,7 @@ std::vector<std::string> ask(const Bytes& answer, int type = 15, bool announce_m
         if (length.size() < 2) return;
         size_t n = (static_cast<unsigned char>(length[0]) << 8) | static_cast<unsigned char>(length[1]);
         LoopbackPeer::receive(s, n);
-        Bytes out;
-        put16(out, static_cast<unsigned>(answer.size() + (announce_more ? 100 : 0)));
-        out.insert(out.end(), answer.begin(), answer.end());
-        LoopbackPeer::send_text(s, std::string(out.begin(), out.end()));
+        LoopbackPeer::send_text(s, framed(answer, announce_more ? 100 : 0));
     });
     DNS dns;
     EXPECT_EQ(dns.connect(string("127.0.0.1"), string(peer.port().c_str())), 1);
@@ -127,16 +69,32 @@ TEST(Dns, TruncatedResponseGivesWhatWasRead)
     EXPECT_EQ(ask(m, 15, true), (std::vector<std::string>{"whole.test.example/1"}));
 }
 
-TEST(Dns, PointerLoopEndsTheName)
+TEST(Dns, UndecodableExchangeNameGivesAnEmptyHost)
 {
-    Bytes m = response_head(1);
-    size_t exchange_at = m.size() + 14;  // where the exchange name will start
-    Bytes exchange{3, 'a', 'b', 'c', static_cast<unsigned char>(0xC0 | (exchange_at >> 8)),
-                   static_cast<unsigned char>(exchange_at)};
-    put_mx(m, 1, exchange);
-    std::vector<std::string> got = ask(m);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].substr(0, 8), "abc.abc.");
+    struct Case {
+        const char* what;
+        Bytes (*exchange)(const Bytes& head);
+    } cases[] = {
+        {"pointer to itself", [](const Bytes& m) { return self_pointer(m); }},
+        {"labels then a pointer back to them",
+         [](const Bytes& m) {
+             Bytes e{3, 'a', 'b', 'c'};
+             Bytes p = self_pointer(m);  // points at the "abc" label
+             e.insert(e.end(), p.begin(), p.end());
+             return e;
+         }},
+        {"pointer past the message", [](const Bytes&) { return Bytes{0xC3, 0xFF}; }},
+        {"label past the message", [](const Bytes&) { return Bytes{9, 'a', 'b'}; }},
+        {"no terminating zero", [](const Bytes&) { return Bytes{3, 'a', 'b', 'c'}; }},
+    };
+    for (const Case& c : cases) {
+        Bytes m = response_head(1);
+        put_mx(m, 1, c.exchange(m));
+        DNS dns;
+        List<Server> servers;
+        EXPECT_EQ(dns.parse_response(m.data(), m.size(), servers), 1) << c.what;  // still an answer
+        EXPECT_EQ(hosts(servers), (std::vector<std::string>{"/1"})) << c.what;
+    }
 }
 
 TEST(Dns, ARecordAndLiteral)

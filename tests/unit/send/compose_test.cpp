@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -163,6 +165,20 @@ TEST_F(Compose, AttachmentsDecodeByteForByteInEveryEncoding)
     ASSERT_EQ(dots.status, 0);
     EXPECT_NE(slurp(path("dots.eml")).find("begin 644 fourteen.bin\n..86)C9&5F9VAI:FML;6X`\n`\nend\n"),
               std::string::npos);
+}
+
+TEST_F(Compose, FolderAttachmentIsLeftOutLikeAMissingFile)
+{
+    ASSERT_EQ(mkdir(path("folder").c_str(), 0700), 0);
+    Outcome missing = tavrin(with_common({"-mf", "-host:" + path("missing.eml"), "-msg:x", "-a:" + path("missing")}));
+    Outcome folder = tavrin(with_common({"-mf", "-host:" + path("folder.eml"), "-msg:x", "-a:" + path("folder")}));
+    EXPECT_EQ(missing.status, 0) << missing.err;
+    EXPECT_EQ(folder.status, missing.status) << folder.err;
+    EXPECT_EQ(folder.err, "WARNING: attachment '" + path("folder") + " does not exist! (" + std::to_string(EISDIR) +
+                              ")\r\n");
+    std::string t = tree(path("folder.eml"));
+    EXPECT_EQ(t.find("multipart"), std::string::npos) << t;
+    EXPECT_EQ(t, tree(path("missing.eml")));
 }
 
 TEST_F(Compose, EncodedHeadersAndRecipientRules)
