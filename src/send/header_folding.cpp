@@ -30,8 +30,10 @@ int escaped_byte(const std::string& text, size_t at)
 }
 
 // Rewrites every over-long encoded word of the line as several words of at
-// most 75 bytes apart by blanks (they decode to the same text); a word is
-// never split inside an escape or inside a character's continuation bytes.
+// most 75 bytes, each after the first on a continuation line of its own: a
+// reader that unfolds drops the white space between adjacent words, so
+// they decode to the same text. A word is never split inside an escape or
+// inside a character's continuation bytes.
 std::string split_long_words(const std::string& line)
 {
     std::string out;
@@ -60,7 +62,7 @@ std::string split_long_words(const std::string& line)
                 }
                 if (cut > at) stop = cut;
                 if (stop == at) stop = at + 1;
-                if (!first) out += ' ';
+                if (!first) out += "\r\n ";
                 out += head + text.substr(at, stop - at) + "?=";
                 first = false;
                 at = stop;
@@ -83,22 +85,28 @@ bool fold_header_line(const std::string& line_in, std::string& out)
         out += "\r\n";
         return true;
     }
-    std::string line = split_long_words(line_in);
+    std::string text = split_long_words(line_in);
     std::string folded;
-    folded.reserve(line.size() + line.size() / 64 + 2);
-    size_t start = 0;
-    while (line.size() - start > max_header_line) {
-        // The last blank that leaves this line at most the limit; a
-        // continuation line begins with its blank, so look past it.
-        size_t p = start + max_header_line;
-        while (p > start && !is_blank(line[p])) --p;
-        if (p == start) return false;
-        folded.append(line, start, p - start);
+    folded.reserve(text.size() + text.size() / 64 + 2);
+    // Each physical line (split words already stand on their own) is folded
+    // at the last blank that leaves it at most the limit; a continuation
+    // line begins with its blank, so the search looks past it.
+    for (size_t from = 0; from <= text.size();) {
+        size_t end = text.find("\r\n", from);
+        if (end == std::string::npos) end = text.size();
+        size_t start = from;
+        while (end - start > max_header_line) {
+            size_t p = start + max_header_line;
+            while (p > start && !is_blank(text[p])) --p;
+            if (p == start) return false;
+            folded.append(text, start, p - start);
+            folded += "\r\n";
+            start = p;
+        }
+        folded.append(text, start, end - start);
         folded += "\r\n";
-        start = p;
+        from = end + 2;
     }
-    folded.append(line, start, std::string::npos);
-    folded += "\r\n";
     out += folded;
     return true;
 }
