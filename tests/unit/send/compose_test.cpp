@@ -332,3 +332,98 @@ TEST(HtmlToText, Samples)
     for (const auto& c : cases)
         EXPECT_STREQ(html_to_text(c.html, std::char_traits<char>::length(c.html)).c_str(), c.text) << c.html;
 }
+
+// Header values far longer than a line: folded at blanks into lines of at
+// most 998 bytes, never cut, so no header line runs into the next.
+TEST_F(Compose, LongHeaderValuesAreFoldedNeverGlued)
+{
+    std::string words, addresses, name;
+    for (int i = 0; i < 12000; ++i) words += (i ? " " : "") + std::string("word") + std::to_string(i);
+    for (int i = 0; i < 5000; ++i) addresses += (i ? "," : "") + std::string("r") + std::to_string(i) + "@test.example";
+    for (int i = 0; i < 12000; ++i) name += "Name" + std::to_string(i) + " ";
+    struct Case {
+        std::string option, header, value;
+    } cases[] = {
+        {"-s:", "Subject", words},
+        {"-from:", "From", name + "<me@test.example>"},
+        {"-to:", "To", addresses},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"-from:me@test.example", "-to:you@test.example", "-s:Test"};
+        for (std::string& a : args)
+            if (a.rfind(c.option, 0) == 0) a = c.option + c.value;
+        args.insert(args.end(), {"-mf", "-host:" + path("long.eml"), "-msg:body"});
+        Outcome r = tavrin(args);
+        ASSERT_EQ(r.status, 0) << c.option << r.err;
+        std::string check = shell("/usr/bin/python3 " + std::string(TAVRIN_SOURCE_DIR) +
+                                  "/tests/support/header_lines.py " + path("long.eml") + " " + dir)
+                                .out;
+        int longest = std::atoi(check.c_str() + std::string("longest ").size());
+        EXPECT_LE(longest, 998) << c.option;
+        for (const char* h : {"\nFrom\n", "\nSubject\n", "\nMIME-Version\n", "\nDate\n", "\nContent-Type\n"})
+            EXPECT_NE(check.find(h), std::string::npos) << c.option << " lost" << h;
+        std::string value = slurp(path("header-" + c.header));
+        if (c.header == "To") {
+            // One entry a line: the value lists every address once, in order.
+            std::string listed;
+            for (char ch : value)
+                if (ch != ' ' && ch != '\t') listed += ch;
+            EXPECT_TRUE(listed == c.value) << c.option;
+        } else {
+            EXPECT_TRUE(value == c.value) << c.option << ": " << value.size() << " of " << c.value.size();
+        }
+    }
+}
+
+TEST_F(Compose, HeaderThatCannotBeFoldedIsRefused)
+{
+    Outcome r = tavrin({"-from:me@test.example", "-to:you@test.example", "-s:" + std::string(3000, 'x'), "-mf",
+                        "-host:" + path("refused.eml"), "-msg:body"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.find("Sent "), std::string::npos);
+    EXPECT_NE(r.err.find("header line cannot be folded to 998 bytes: Subject"), std::string::npos) << r.err;
+}
+
+TEST_F(Compose, LongSubjectOfADescriptionFileIsFolded)
+{
+    std::string words;
+    for (int i = 0; i < 8000; ++i) words += " s" + std::to_string(i);
+    write("described.txt", "From: me@test.example\nTo: you@test.example\nSubject:" + words + "\nContents:\nbody\n");
+    Outcome r = tavrin({"-import", "-file:" + path("described.txt"), "-mf", "-host:" + path("described.eml")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string check = shell("/usr/bin/python3 " + std::string(TAVRIN_SOURCE_DIR) + "/tests/support/header_lines.py " +
+                              path("described.eml") + " " + dir)
+                            .out;
+    EXPECT_LE(std::atoi(check.c_str() + 8), 998);
+    EXPECT_NE(check.find("\nMIME-Version\n"), std::string::npos);
+    EXPECT_TRUE(slurp(path("header-Subject")) == words.substr(1));
+}
+
+// A message file that cannot be written is a failure, not "Sent".
+TEST_F(Compose, MessageFileWriteFailureFailsTheRun)
+{
+    Outcome r = tavrin(with_common({"-mf", "-host:/dev/full", "-msg:a short message"}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.find("Sent "), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Status: cannot write /dev/full: No space left on device"), std::string::npos) << r.err;
+}
+
+// Relaying a header of many folds: the echo of the joined line is bounded,
+// so the report grows with the input, not with its square.
+TEST_F(Compose, RelayEchoOfFoldedHeadersStaysLinear)
+{
+    size_t report[2];
+    for (int round = 0; round < 2; ++round) {
+        int folds = 10000 << round;
+        std::string message = "From: me@test.example\nTo: you@test.example\nX-Long: start\n";
+        for (int i = 0; i < folds; ++i) message += "\tfold" + std::to_string(i) + "\n";
+        message += "Subject: folded\n\nbody\n";
+        write("relay.txt", message);
+        Outcome r = tavrin({"-t", "-file:" + path("relay.txt"), "-mf", "-host:" + path("relay.eml")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        report[round] = r.out.size();
+        // The message itself is whole.
+        EXPECT_NE(slurp(path("relay.eml")).find("\tfold" + std::to_string(folds - 1) + "\r\n"), std::string::npos);
+    }
+    EXPECT_LT(report[1], report[0] * 5 / 2) << report[0] << " then " << report[1];
+}
