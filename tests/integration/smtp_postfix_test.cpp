@@ -188,6 +188,18 @@ TEST_F(Postfix, DsnAndEightBitParametersAreAccepted)
     EXPECT_NE(eight.out.find("Content-Transfer-Encoding: 8bit"), std::string::npos);
 }
 
+// After STARTTLS no EHLO follows the login, so the capabilities of the
+// encrypted EHLO still hold for the envelope.
+TEST_F(Postfix, DsnAndEightBitAfterLoginOnAnEncryptedConnection)
+{
+    Result r = run(tavrin("-v:2 -tls -user:u -pass:secret -dsn -8 -to:someone@elsewhere.example -from:u@test.example "
+                          "-s:both -msg:caf\xe9 " + to_server()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("235 2.7.0 Authentication successful"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("MAIL FROM:<u@test.example> BODY=8BITMIME\r\n250 2.1.0 Ok"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("RCPT TO:<someone@elsewhere.example> NOTIFY=DELAY,SUCCESS,FAILURE"), std::string::npos);
+}
+
 TEST_F(Postfix, SevenRecipientsSplitByLimitsIntoTransactions)
 {
     std::string seven = "-to:r1@test.example,r2@test.example,r3@test.example,r4@test.example,r5@test.example,"
