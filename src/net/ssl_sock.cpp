@@ -8,6 +8,7 @@
 
 #include "base/text_stream.h"
 #include "platform/environment.h"
+#include "platform/no_sigpipe.h"
 #include "platform/sockets.h"
 
 namespace {
@@ -80,7 +81,12 @@ int SSL_SimSock::start_tls(const char* certificate_file, int level, int)
     // TLS reads block inside OpenSSL; the socket's own time-out bounds them,
     // so a silent peer cannot hold the engine for ever.
     if (timeout >= 0) socket_set_io_timeout(handle, timeout);
-    if (SSL_connect(ssl) == -1) {
+    int connected_tls;
+    {
+        NoSigpipe guard;
+        connected_tls = SSL_connect(ssl);
+    }
+    if (connected_tls == -1) {
         report_openssl_error(diagnostics);
         return 0;
     }
@@ -105,6 +111,7 @@ void SSL_SimSock::end_tls()
 {
     if (!ssl) return;
     SSL_set_shutdown(ssl, SSL_RECEIVED_SHUTDOWN);
+    NoSigpipe guard;
     for (int i = 0; i < 4 && SSL_shutdown(ssl) == 0; ++i) {
     }
     SSL_free(ssl);
@@ -117,6 +124,7 @@ bool SSL_SimSock::bytes_ready() { return ssl && SSL_pending(ssl) > 0; }
 
 long SSL_SimSock::fill_tls_buffer()
 {
+    NoSigpipe guard;
     int r = SSL_read(ssl, receive_buffer, buffer_size);
     if (r > 0) {
         read_position = receive_buffer;
@@ -129,10 +137,53 @@ long SSL_SimSock::fill_tls_buffer()
     return reason == SSL_ERROR_ZERO_RETURN || (reason == SSL_ERROR_SYSCALL && r == 0) ? 0 : -1;
 }
 
+int SSL_SimSock::take_arrived()
+{
+    if (buffered > 0 && read_position != receive_buffer) std::memmove(receive_buffer, read_position, buffered);
+    read_position = receive_buffer;
+    int room = buffer_size - buffered;
+    if (room <= 0) return 1;
+    socket_set_nonblocking(handle, true);
+    int r;
+    {
+        NoSigpipe guard;
+        r = SSL_read(ssl, receive_buffer + buffered, room);
+    }
+    int reason = r > 0 ? SSL_ERROR_NONE : SSL_get_error(ssl, r);
+    socket_set_nonblocking(handle, (flags & sock_nonblocking) != 0);
+    if (r > 0) {
+        buffered += r;
+        bytes_received += static_cast<uint32_t>(r);
+        ++receive_calls;
+        return 1;
+    }
+    if (buffered == 0) read_position = nullptr;
+    return reason == SSL_ERROR_WANT_READ || reason == SSL_ERROR_WANT_WRITE ? 0 : 1;
+}
+
+int SSL_SimSock::wait_readable(long seconds, long microseconds)
+{
+    if (!ssl) return SockClient::wait_readable(seconds, microseconds);
+    if (!connected()) return -1;
+    bool forever = seconds < 0;
+    long long deadline = monotonic_ms() + seconds * 1000LL + microseconds / 1000;
+    for (;;) {
+        if (terminator_buffered() || bytes_ready()) return 1;
+        long long left = forever ? 0 : deadline - monotonic_ms();
+        if (left < 0) left = 0;
+        int w = socket_wait(handle, wait_for_read | wait_for_error, forever ? -1 : static_cast<long>(left / 1000),
+                            forever ? 0 : static_cast<long>(left % 1000) * 1000);
+        if (w <= 0) return w;
+        if (take_arrived()) return 1;
+        if (!forever && monotonic_ms() >= deadline) return 0;
+    }
+}
+
 int SSL_SimSock::read(char* buffer, int n)
 {
     if (!ssl) return SockClient::read(buffer, n);
     if (buffered > 0) return take_buffered(buffer, n);
+    NoSigpipe guard;
     int r = SSL_read(ssl, buffer, n);
     if (r > 0) bytes_received += static_cast<uint32_t>(r);
     return r;
@@ -178,6 +229,7 @@ int SSL_SimSock::write(const char* data, int n)
 {
     if (!ssl) return SockClient::write(data, n);
     bytes_sent += static_cast<uint32_t>(n);
+    NoSigpipe guard;
     return SSL_write(ssl, data, n);
 }
 

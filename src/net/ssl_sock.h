@@ -16,6 +16,11 @@ public:
     // 1 when TLS is up, 0 on failure (the reason is on the error stream).
     int start_tls(const char* certificate_file, int level, int reserved = 0);
 
+    // Over TLS, readable means data to read (or the peer's close), not any
+    // record: a session ticket alone does not count, and the wait keeps to
+    // the time it was given.
+    int wait_readable(long seconds, long microseconds) override;
+
     int read(char* buffer, int n) override;
     int read_line(char* buffer, int capacity) override;
     int peek_byte(char& out) override;
@@ -36,6 +41,10 @@ private:
     // One SSL_read into the empty receive buffer: >0 bytes, 0 close, -1
     // failure or time-out.
     long fill_tls_buffer();
+    // What has arrived, without waiting, after the unread bytes: 1 when
+    // data came (or the peer closed, or TLS failed: a read will say), 0 when
+    // nothing but TLS's own records or part of one.
+    int take_arrived();
 };
 
 class SSL_SockClient : public SSL_SimSock {

@@ -8,6 +8,13 @@ const char* get_env(const char* name) { return std::getenv(name); }
 
 int run_command(const char* command_line) { return std::system(command_line); }
 
+long long monotonic_ms()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
 void sleep_ms(unsigned long milliseconds)
 {
     struct timespec ts;

@@ -7,5 +7,7 @@ const char* get_env(const char* name);
 int run_command(const char* command_line);
 // Blocks the calling thread.
 void sleep_ms(unsigned long milliseconds);
+// Milliseconds of a clock that only moves forward, for deadlines.
+long long monotonic_ms();
 // Detaching from a console has no meaning here: it does nothing.
 void detach_console();

@@ -115,8 +115,8 @@ TEST(SmtpPeer, RefusedEhloFallsBackToHeloAndLoginSaysWhy)
 
 TEST(SmtpPeer, A452EndsTheTransactionAndTheRestGoInTheNext)
 {
-    ScriptedSmtp peer([](const std::string& c, int t) {
-        static int rcpts = 0;
+    int rcpts = 0;
+    ScriptedSmtp peer([&rcpts](const std::string& c, int t) {
         if (c.rfind("RCPT", 0) == 0 && t == 1 && ++rcpts == 3) return std::string("452 4.5.3 Too many recipients\r\n");
         return accept_all(c, t);
     });
