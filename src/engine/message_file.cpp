@@ -236,6 +236,7 @@ private:
             if (r > 0) return true;
             error_stream << "Could not connect to server: " << host << ":" << o_.smtp_port << ", error= " << r
                          << "\r\n";
+            if (t_.reply[0]) error_stream << "Status: " << t_.reply << "\r\n";
             if (retries-- > 0) continue;
             Server next;
             if (!exchangers.take_first(next)) return false;

@@ -175,6 +175,7 @@ bool connect_transport(const OptionState& o, TpClient& t, ServerChoice& choice, 
         int r = t.open_connection(host.c_str(), port.c_str(), cert, level);
         if (r > 0) return true;
         error_stream << "Could not connect to server: " << host << ":" << port << ", error= " << r << "\r\n";
+        if (t.reply[0]) error_stream << "Status: " << t.reply << "\r\n";  // what the server said, if anything
         if (retries-- > 0) continue;
         Server next;
         if (!mx || !choice.exchangers.take_first(next)) return false;

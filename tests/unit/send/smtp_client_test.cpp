@@ -12,6 +12,9 @@
 #include <sys/wait.h>
 #include <vector>
 
+#include "base/text_stream.h"
+#include "engine/engine_main.h"
+#include "engine/option_state.h"
 #include "../../support/command.h"
 #include "../../support/loopback_peer.h"
 
@@ -333,4 +336,66 @@ TEST(SmtpPeer, ProgressFileHoldsAPercentage)
     EXPECT_EQ(content.substr(content.size() - 2), "\r\n");
     int percent = std::atoi(content.c_str());
     EXPECT_TRUE(percent >= 0 && percent <= 100) << content;
+}
+
+// Hostile replies: a reply that never ends and a line longer than the reply
+// buffer are bounded, and a bare CR in relayed text never reaches the wire.
+TEST(SmtpPeer, AReplyOfEndlessLinesIsRefused)
+{
+    std::string endless;
+    for (int i = 0; i < 200000; ++i) endless += "250-more\r\n";
+    ScriptedSmtp peer([&endless](const std::string& c, int t) {
+        return c.rfind("EHLO", 0) == 0 ? endless + "250 done\r\n" : accept_all(c, t);
+    });
+    Result r = tavrin(send_args(peer.port(), "-to:a@test.example -msg:x"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("reply longer than 1000 lines"), std::string::npos) << r.err;
+    EXPECT_TRUE(peer.messages.empty());
+}
+
+TEST(SmtpPeer, TheRestOfAnOverlongReplyLineIsNotTheNextReply)
+{
+    ScriptedSmtp peer(accept_all, "220 " + std::string(5000, 'x') + "\r\n");
+    Result r = tavrin(send_args(peer.port(), "-to:a@test.example -msg:x"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count_of(peer.commands, "HELO"), 0u);  // the EHLO reply was read as the EHLO reply
+    EXPECT_EQ(peer.messages.size(), 1u);
+}
+
+TEST(SmtpPeer, RelayedBareCarriageReturnsBecomeLineEnds)
+{
+    std::string file = "/tmp/tavrin-bare-cr-" + std::to_string(getpid());
+    {
+        FILE* f = fopen(file.c_str(), "wb");
+        const char text[] = "From: me@test.example\nTo: a@test.example\nSubject: cr\n\nbefore\r.\rafter\rend\n";
+        fwrite(text, 1, sizeof text - 1, f);
+        fclose(f);
+    }
+    ScriptedSmtp peer(accept_all);
+    Result r = tavrin("-host:127.0.0.1 -port:" + peer.port() + " -t -file:" + file);
+    std::remove(file.c_str());
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(peer.messages.size(), 1u);
+    const std::string& m = peer.messages[0];
+    EXPECT_NE(m.find("\r\n\r\nbefore\r\n..\r\nafter\r\nend\r\n"), std::string::npos) << m;
+    for (size_t i = 0; i < m.size(); ++i) {
+        if (m[i] == '\r') EXPECT_EQ(m[i + 1], '\n') << "bare CR at " << i;
+        if (m[i] == '\n') EXPECT_EQ(m[i - 1], '\r') << "bare LF at " << i;
+    }
+}
+
+// The EHLO name a script sets is used by every later call of the loaded
+// library, not only by the first one.
+TEST(SmtpPeer, TheScriptsGreetingNameHoldsForEachCall)
+{
+    for (const char* name : {"first.test.example", "second.test.example"}) {
+        process_state().kextra_greeting = name;
+        ScriptedSmtp peer(accept_all);
+        std::string port = "-port:" + peer.port();
+        const char* argv[] = {"tavrin", "-host:127.0.0.1", port.c_str(), "-from:me@test.example",
+                              "-to:a@test.example", "-s:hi", "-msg:x", "-q"};
+        EXPECT_EQ(engine_main(8, argv), 0) << error_stream.contents();
+        EXPECT_EQ(count_of(peer.commands, std::string("EHLO ") + name), 1u) << name;
+    }
+    process_state().kextra_greeting.clear();
 }
