@@ -2,7 +2,9 @@
 
 Peak memory comes from GNU time (%M): it forks from a small process, so the
 figure is the command's own and not this interpreter's."""
+import contextlib
 import os
+import socket
 import subprocess
 import tempfile
 import time
@@ -41,3 +43,25 @@ def make_random_file(path, size):
             chunk = min(left, 1 << 22)
             f.write(os.urandom(chunk))
             left -= chunk
+
+
+@contextlib.contextmanager
+def smtp_sink(build):
+    """Runs the fast SMTP sink of the build on a free loopback port until the
+    block ends; gives the port."""
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    sink = subprocess.Popen([os.path.join(build, "bench/smtp_sink"), str(port)])
+    try:
+        for _ in range(50):
+            try:
+                socket.create_connection(("127.0.0.1", port)).close()
+                break
+            except OSError:
+                time.sleep(0.1)
+        yield port
+    finally:
+        sink.kill()
+        sink.wait()

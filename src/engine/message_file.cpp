@@ -186,12 +186,11 @@ private:
 
     void attach(const std::string& path, const char* location, int related, const char* kind, Message& m)
     {
-        if (!file_exists(path.c_str())) {
-            error_stream << "WARNING: " << kind << " '" << path.c_str() << "' does not exist! (" << ENOENT << ")\r\n";
-            return;
-        }
-        if (!t_.add_attachment(path.c_str(), location, related)) {
-            error_stream << "WARNING: " << kind << " '" << path.c_str() << "' is not a file\r\n";
+        // A folder has nothing to attach: refused like a missing file.
+        bool folder = is_folder(path.c_str());
+        if (folder || !t_.add_attachment(path.c_str(), location, related)) {
+            error_stream << "WARNING: " << kind << " '" << path.c_str() << "' does not exist! ("
+                         << (folder ? EISDIR : ENOENT) << ")\r\n";
             return;
         }
         if (!related) {

@@ -3,11 +3,13 @@
 // cleans up.
 #include "engine/send_driver.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
 
+#include "base/crlf_lines.h"
 #include "base/line_reader.h"
 #include "base/text_utils.h"
 #include "engine/client_modes.h"
@@ -31,25 +33,12 @@ bool append_data_file(const char* path, std::string& body)
     if (!f) return false;
     char block[65536];
     size_t n;
-    bool pending_cr = false;
-    while ((n = std::fread(block, 1, sizeof block, f)) > 0) {
-        for (size_t i = 0; i < n; ++i) {
-            char c = block[i];
-            if (pending_cr) {
-                pending_cr = false;
-                if (c != '\n') body.push_back('\r');
-            }
-            if (c == '\r') {
-                pending_cr = true;
-                continue;
-            }
-            if (c == '\n') body.push_back('\r');
-            body.push_back(c);
-        }
-    }
-    if (pending_cr) body.push_back('\r');
+    CrlfLines lines;
+    while ((n = std::fread(block, 1, sizeof block, f)) > 0) lines.convert(block, n, body);
+    lines.finish(body);
+    bool read_whole = !std::ferror(f);
     std::fclose(f);
-    return true;
+    return read_whole;
 }
 
 bool relay_mode(const OptionState& o) { return o.relay != 0; }
@@ -87,7 +76,11 @@ bool collect_body(const OptionState& o, std::string& body, string& content_base)
         for (int more = it.first(path); more; more = it.next(path)) {
             // A line end keeps the text and the file apart (none before a first file).
             if (!body.empty() && body.back() != '\n') body += "\r\n";
-            append_data_file(path.c_str(), body);
+            if (!append_data_file(path.c_str(), body)) {
+                // Half a body is not sent as if it were the message.
+                error_stream << "Could not read data file: " << path << " (" << std::strerror(errno) << ")\r\n";
+                return false;
+            }
         }
         if (o.uue) content_base = o.file;
         return true;

@@ -2,48 +2,9 @@
 
 #include <cstring>
 
-namespace {
-
-// Output goes to the next sink in blocks of this size.
-constexpr size_t block_size = 16384;
-
-class Block {
-public:
-    explicit Block(ByteSink& next) : next_(next) {}
-    ~Block() { flush(); }
-    void put(char c)
-    {
-        if (used_ == block_size) flush();
-        data_[used_++] = c;
-    }
-    void put(const char* p, size_t n)
-    {
-        while (n) {
-            if (used_ == block_size) flush();
-            size_t k = block_size - used_ < n ? block_size - used_ : n;
-            std::memcpy(data_ + used_, p, k);
-            used_ += k;
-            p += k;
-            n -= k;
-        }
-    }
-    void flush()
-    {
-        if (used_) next_.write(data_, used_);
-        used_ = 0;
-    }
-
-private:
-    ByteSink& next_;
-    size_t used_ = 0;
-    char data_[block_size];
-};
-
-}  // namespace
-
 void DotStuffingSink::write(const char* data, size_t length)
 {
-    Block out(next_);
+    SinkBuffer out(next_);
     size_t i = 0;
     while (i < length) {
         if (pending_cr_) {

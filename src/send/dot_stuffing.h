@@ -18,7 +18,6 @@ public:
     // Ends a last line that has no line end (repairing sinks only), so the
     // next byte written starts a line.
     void finish();
-    bool at_line_start() const { return line_start_ && !pending_cr_; }
 
 private:
     ByteSink& next_;

@@ -8,6 +8,7 @@
 
 #include "base/base64.h"
 #include "base/byte_sink.h"
+#include "base/crlf_lines.h"
 #include "base/quoted_printable.h"
 #include "base/text_utils.h"
 #include "base/uucode.h"
@@ -27,38 +28,6 @@ std::string qp_body(const char* data, size_t length)
     out.resize(qp_encode(column, data, length, false, false, &out[0], consumed));
     return out;
 }
-
-// Text whose lines end in CR LF: CR LF pairs stay, every bare LF gets its
-// CR. A CR at the end of one piece waits for the next piece's first byte.
-class CrlfLines {
-public:
-    std::string convert(const char* data, size_t length, bool last)
-    {
-        std::string out;
-        out.reserve(length + length / 16 + 1);
-        for (size_t i = 0; i < length; ++i) {
-            char c = data[i];
-            if (pending_cr_) {
-                pending_cr_ = false;
-                if (c != '\n') out.push_back('\r');
-            }
-            if (c == '\r') {
-                pending_cr_ = true;
-                continue;
-            }
-            if (c == '\n') out.push_back('\r');
-            out.push_back(c);
-        }
-        if (last && pending_cr_) {
-            out.push_back('\r');
-            pending_cr_ = false;
-        }
-        return out;
-    }
-
-private:
-    bool pending_cr_ = false;
-};
 
 const char* text_encoding_name(int qp, int eight_bit) { return qp ? "quoted-printable" : eight_bit ? "8bit" : "7bit"; }
 
@@ -254,9 +223,10 @@ int MessageComposer::write_attachment_part(const string& boundary, const char* p
         // Line ends are made CR LF here too: mail text has no bare LF.
         int column = 1;
         CrlfLines lines;
-        std::string coded;
+        std::string coded, text_piece;
         while ((n = std::fread(data.get(), 1, piece, file)) > 0) {
-            std::string text_piece = lines.convert(data.get(), n, false);
+            text_piece.clear();
+            lines.convert(data.get(), n, text_piece);
             if (text_qp) {
                 coded.resize(qp_encoded_capacity(text_piece.size()));
                 size_t consumed = 0;
@@ -267,7 +237,8 @@ int MessageComposer::write_attachment_part(const string& boundary, const char* p
             }
             if (r <= 0) return r;
         }
-        std::string rest = lines.convert("", 0, true);
+        std::string rest;
+        lines.finish(rest);
         if (!rest.empty() && (r = body(rest)) <= 0) return r;
     } else if (uue) {
         size_t uu_piece = piece / 45 * 45;

@@ -427,3 +427,23 @@ TEST_F(Compose, RelayEchoOfFoldedHeadersStaysLinear)
     }
     EXPECT_LT(report[1], report[0] * 5 / 2) << report[0] << " then " << report[1];
 }
+
+TEST_F(Compose, DescriptionFileItemNamingAFolderIsRefused)
+{
+    write("folder-item.txt", "From: me@test.example\nTo: you@test.example\nSubject: s\nFile Item: " + dir +
+                                 "\nContents:\nbody\n");
+    Outcome r = tavrin({"-import", "-file:" + path("folder-item.txt"), "-mf", "-host:" + path("item.eml")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "WARNING: attachment '" + dir + "' does not exist! (21)\r\n");
+    EXPECT_EQ(slurp(path("item.eml")).find("multipart"), std::string::npos);
+}
+
+// A data file that cannot be read whole (here a folder) is not sent as if
+// what was read were the message.
+TEST_F(Compose, UnreadableDataFileFailsTheRun)
+{
+    Outcome r = tavrin(with_common({"-mf", "-host:" + path("unread.eml"), "-file:" + dir}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.find("Sent "), std::string::npos);
+    EXPECT_EQ(r.err, "Could not read data file: " + dir + " (Is a directory)\r\n");
+}

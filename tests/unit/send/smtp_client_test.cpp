@@ -379,8 +379,12 @@ TEST(SmtpPeer, RelayedBareCarriageReturnsBecomeLineEnds)
     const std::string& m = peer.messages[0];
     EXPECT_NE(m.find("\r\n\r\nbefore\r\n..\r\nafter\r\nend\r\n"), std::string::npos) << m;
     for (size_t i = 0; i < m.size(); ++i) {
-        if (m[i] == '\r') EXPECT_EQ(m[i + 1], '\n') << "bare CR at " << i;
-        if (m[i] == '\n') EXPECT_EQ(m[i - 1], '\r') << "bare LF at " << i;
+        if (m[i] == '\r') {
+            EXPECT_EQ(m[i + 1], '\n') << "bare CR at " << i;
+        }
+        if (m[i] == '\n') {
+            EXPECT_EQ(m[i - 1], '\r') << "bare LF at " << i;
+        }
     }
 }
 

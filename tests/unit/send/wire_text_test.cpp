@@ -89,7 +89,9 @@ TEST(HeaderFolding, ShortLinesStayAndLongOnesFoldBeforeABlank)
     std::string unfolded;
     for (size_t i = 0; i < lines.size(); ++i) {
         EXPECT_LE(lines[i].size(), max_header_line);
-        if (i) EXPECT_EQ(lines[i][0], ' ') << i;  // a continuation begins with its blank
+        if (i) {
+            EXPECT_EQ(lines[i][0], ' ') << i;  // a continuation begins with its blank
+        }
         unfolded += lines[i];
     }
     EXPECT_EQ(unfolded, line);  // unfolding gives the value back
