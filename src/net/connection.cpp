@@ -23,7 +23,9 @@ int Connection::close()
 void Connection::set_buffer_size(int size)
 {
     command_.reset();
-    command_size_ = size > 0 ? size : 4096;
+    // A smaller "-bufsiz" still leaves room for a whole command line (mail
+    // allows 512 bytes), so a command is never refused for want of buffer.
+    command_size_ = size <= 0 ? 4096 : size < min_command_size ? min_command_size : size;
 }
 
 char* Connection::command_buffer()

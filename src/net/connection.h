@@ -21,13 +21,15 @@ public:
     static constexpr int max_reply_lines = 1000;
     static constexpr size_t max_dropped_line_bytes = 1u << 20;
     static constexpr size_t output_block = 16384;
+    static constexpr int min_command_size = 1024;
 
     Connection() : SSL_SockClient(0, '\n', 0) {}
     ~Connection() override;
 
     int close() override;
 
-    // The command buffer's size ("-bufsiz"); it is allocated when first used.
+    // The command buffer's size ("-bufsiz", at least min_command_size); it
+    // is allocated when first used.
     void set_buffer_size(int size);
     int buffer_size() const { return command_size_; }
 

@@ -16,7 +16,7 @@ TpClient::~TpClient() = default;
 void TpClient::set_buffer_size(int size)
 {
     Connection::set_buffer_size(size);
-    composer.piece_size = static_cast<size_t>(buffer_size());
+    composer.piece_size = static_cast<size_t>(size > 0 ? size : 4096);
 }
 
 void TpClient::set_trace_level(int level) { trace_level = composer.trace_level = level; }
