@@ -3,6 +3,7 @@
 // their true length (no terminator is added).
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -40,16 +41,34 @@ private:
     std::string bytes_;
 };
 
+// Writes to a file and keeps the reason (errno) of the first failed write;
+// after it nothing more is written.
 class FileSink : public ByteSink {
 public:
     explicit FileSink(FILE* file) : file_(file) {}
     void write(const char* data, size_t length) override
     {
-        if (length && std::fwrite(data, 1, length, file_) != length) fail();
+        if (error_ || !length) return;
+        errno = 0;
+        if (std::fwrite(data, 1, length, file_) != length) set_error();
     }
+    // Flushes, checked like every write.
+    void flush()
+    {
+        if (error_) return;
+        errno = 0;
+        if (std::fflush(file_) != 0 || std::ferror(file_)) set_error();
+    }
+    int error() const { return error_; }
 
 private:
+    void set_error()
+    {
+        error_ = errno ? errno : EIO;
+        fail();
+    }
     FILE* file_;
+    int error_ = 0;
 };
 
 // Counts what would be written, for a size that must be known before the

@@ -12,35 +12,10 @@ namespace {
 // Large blocks keep the number of system calls low; memory stays bounded.
 constexpr size_t block_size = 1 << 16;
 
-// Writes to a file and keeps the reason of the first failed write; after
-// it nothing more is written.
-class CheckedFileSink : public ByteSink {
-public:
-    explicit CheckedFileSink(FILE* file) : file_(file) {}
-    void write(const char* data, size_t length) override
-    {
-        if (error_ || !length) return;
-        errno = 0;
-        if (std::fwrite(data, 1, length, file_) != length) error_ = errno ? errno : EIO;
-    }
-    // The final flush, checked like every write.
-    void flush()
-    {
-        if (error_) return;
-        errno = 0;
-        if (std::fflush(file_) != 0 || std::ferror(file_)) error_ = errno ? errno : EIO;
-    }
-    int error() const { return error_; }
-
-private:
-    FILE* file_;
-    int error_ = 0;
-};
-
 // Feeds in to the coder until the end of the input, a read error or a
 // write error; returns 0 or 1 after the error line.
 template <typename Coder>
-int pump(FILE* in, CheckedFileSink& sink, Coder& coder)
+int pump(FILE* in, FileSink& sink, Coder& coder)
 {
     std::unique_ptr<char[]> block(new char[block_size]);
     int read_error = 0;
@@ -62,14 +37,14 @@ int pump(FILE* in, CheckedFileSink& sink, Coder& coder)
 
 int encode_base64_stream(FILE* in, FILE* out, int line_length)
 {
-    CheckedFileSink sink(out);
+    FileSink sink(out);
     Base64Encoder encoder(sink, line_length);
     return pump(in, sink, encoder);
 }
 
 int decode_base64_stream(FILE* in, FILE* out)
 {
-    CheckedFileSink sink(out);
+    FileSink sink(out);
     Base64Decoder decoder(sink);
     return pump(in, sink, decoder);
 }

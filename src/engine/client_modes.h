@@ -11,7 +11,6 @@ enum class ReaderKind { pop3, imap, file };
 
 struct TransportMode {
     TransportKind kind;
-    const char* name;
     string OptionState::*host;
     string OptionState::*port;
     const char* tls_port;       // the port with implicit TLS, or none
@@ -21,14 +20,12 @@ struct TransportMode {
 
 struct ReaderMode {
     ReaderKind kind;
-    const char* name;
     string OptionState::*host;
     string OptionState::*port;
     const char* tls_port;
 };
 
 const TransportMode& transport_mode(TransportKind kind);
-const ReaderMode& reader_mode(ReaderKind kind);
 
 // "-ssl": every kind's port becomes its implicit-TLS port.
 void use_tls_ports(OptionState& options);

@@ -79,10 +79,8 @@ public:
                         continue;
                     }
                     keyword(line, m, true);
-                } else if (line == ".") {
-                    break;
                 }
-                continue;
+                continue;  // the body is relayed whole, a "." line included
             }
             if (header) {
                 if (starts_with(line, "Contents:")) header = false;

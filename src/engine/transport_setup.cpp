@@ -60,5 +60,6 @@ void configure_clients()
 {
     RunState& rs = run_state();
     configure_transport(rs.current_transport());
+    rs.current_transport().no_terminator = !transport_mode(rs.transport_kind).ends_with_dot;
     configure_smtp(*rs.clients->smtp);
 }

@@ -57,9 +57,21 @@ int tls_context_starts() { return tls_state.start_counter; }
 
 SSL_SimSock::~SSL_SimSock() { end_tls(); }
 
+void SSL_SimSock::set_timeout(int seconds)
+{
+    timeout = seconds;
+    if (ssl && timeout >= 0) socket_set_io_timeout(handle, timeout);
+}
+
 int SSL_SimSock::start_tls(const char* certificate_file, int level, int)
 {
     tls = 1;
+    // Bytes that came in the clear before the handshake would be read as if
+    // they had come through TLS (an injected reply): the start is refused.
+    if (buffered > 0) {
+        if (diagnostics) *diagnostics << "SSL ERROR: unencrypted data before the handshake\r\n";
+        return 0;
+    }
     if (tls_state.start_counter++ == 0 && !create_context(certificate_file, diagnostics)) {
         tls_state.start_counter = 0;  // the next start tries again
         return 0;
@@ -122,6 +134,10 @@ void SSL_SimSock::end_tls()
 // otherwise the socket is watched for as long as the caller says.
 bool SSL_SimSock::bytes_ready() { return ssl && SSL_pending(ssl) > 0; }
 
+// Records OpenSSL has read ahead but not yet decrypted count only once they
+// turn out to hold data.
+bool SSL_SimSock::records_ready() { return ssl && SSL_has_pending(ssl) && take_arrived(); }
+
 long SSL_SimSock::fill_tls_buffer()
 {
     NoSigpipe guard;
@@ -168,7 +184,7 @@ int SSL_SimSock::wait_readable(long seconds, long microseconds)
     bool forever = seconds < 0;
     long long deadline = monotonic_ms() + seconds * 1000LL + microseconds / 1000;
     for (;;) {
-        if (terminator_buffered() || bytes_ready()) return 1;
+        if (terminator_buffered() || bytes_ready() || records_ready()) return 1;
         long long left = forever ? 0 : deadline - monotonic_ms();
         if (left < 0) left = 0;
         int w = socket_wait(handle, wait_for_read | wait_for_error, forever ? -1 : static_cast<long>(left / 1000),
@@ -242,7 +258,7 @@ int SSL_SimSock::close()
 int SSL_SimSock::pending()
 {
     if (!ssl) return SockClient::pending();
-    return (SSL_pending(ssl) > 0 || buffered > 0) ? 1 : 0;
+    return (SSL_has_pending(ssl) || buffered > 0) ? 1 : 0;
 }
 
 int SSL_SimSock::receive_more()

@@ -15,6 +15,8 @@ public:
 
     // 1 when TLS is up, 0 on failure (the reason is on the error stream).
     int start_tls(const char* certificate_file, int level, int reserved = 0);
+    // The time-out in seconds, for TLS reads too.
+    void set_timeout(int seconds);
 
     // Over TLS, readable means data to read (or the peer's close), not any
     // record: a session ticket alone does not count, and the wait keeps to
@@ -45,6 +47,7 @@ private:
     // data came (or the peer closed, or TLS failed: a read will say), 0 when
     // nothing but TLS's own records or part of one.
     int take_arrived();
+    bool records_ready();
 };
 
 class SSL_SockClient : public SSL_SimSock {

@@ -48,11 +48,12 @@ int FiletpClient::write_file(const Envelope& envelope, bool lists, const char* b
     composer.begin_message(host.c_str());
     FileSink sink(file_);
     int r = composer.write_message(envelope, lists, body, length, sink, false);
-    if (r <= 0) return composer_failure(r);
-    if (sink.failed() || std::fflush(file_) != 0 || std::ferror(file_)) {
-        std::snprintf(reply, sizeof reply, "cannot write %s: %s", file_name.c_str(), std::strerror(errno));
+    if (r > 0) sink.flush();
+    if (sink.error()) {
+        std::snprintf(reply, sizeof reply, "cannot write %s: %s", file_name.c_str(), std::strerror(sink.error()));
         return -1;
     }
+    if (r <= 0) return composer_failure(r);
     data_sent = 1;
     return 1;
 }

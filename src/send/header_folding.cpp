@@ -7,16 +7,19 @@ namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
-// Parts of the value "=?charset?Q?text?=" when the word is one.
-bool split_encoded_word(const std::string& word, std::string& head, std::string& text)
+// Parts of "=?charset?Q?text?=" and what follows it without a blank (an
+// address mode value ends its name word right at the '<' of the address).
+bool split_encoded_word(const std::string& word, std::string& head, std::string& text, std::string& rest)
 {
-    if (word.size() < 8 || word.compare(0, 2, "=?") != 0 || word.compare(word.size() - 2, 2, "?=") != 0) return false;
+    if (word.size() < 8 || word.compare(0, 2, "=?") != 0) return false;
     size_t q = word.find('?', 2);
-    if (q == std::string::npos || q + 3 > word.size() - 2 || word[q + 2] != '?') return false;
+    if (q == std::string::npos || q + 3 > word.size() || word[q + 2] != '?') return false;
     char form = static_cast<char>(std::toupper(static_cast<unsigned char>(word[q + 1])));
-    if (form != 'Q') return false;
+    size_t end = word.find("?=", q + 3);
+    if (form != 'Q' || end == std::string::npos) return false;
     head = word.substr(0, q + 3);
-    text = word.substr(q + 3, word.size() - 2 - (q + 3));
+    text = word.substr(q + 3, end - (q + 3));
+    rest = word.substr(end + 2);
     return true;
 }
 
@@ -41,8 +44,8 @@ std::string split_long_words(const std::string& line)
     while (i < line.size()) {
         size_t end = i;
         while (end < line.size() && !is_blank(line[end])) ++end;
-        std::string word = line.substr(i, end - i), head, text;
-        if (word.size() > 75 && split_encoded_word(word, head, text) && head.size() + 2 + 12 < 75) {
+        std::string word = line.substr(i, end - i), head, text, rest;
+        if (word.size() > 75 && split_encoded_word(word, head, text, rest) && head.size() + 2 + 12 < 75) {
             size_t room = 75 - head.size() - 2;
             size_t at = 0;
             bool first = true;
@@ -67,6 +70,7 @@ std::string split_long_words(const std::string& line)
                 first = false;
                 at = stop;
             }
+            out += rest;
         } else {
             out += word;
         }

@@ -211,15 +211,9 @@ int MessageComposer::write_message(const Envelope& e, bool lists, const char* bo
     multipart_ = false;
     if (date_.empty()) begin_message("");
     if (total_size && listener) listener->progress(0);
-    bool bulk = lists ? e.bcc_list.count() > 0 : !e.bcc.empty();
-    int r;
-    if (bulk && (r = line("Precedence: bulk\r\n")) <= 0) return r;
     if (eight_bit) qp = 0;
-    if (!raw) {
-        r = lists ? write_recipient_lists(e) : write_recipient_lines(e.to.c_str(), e.cc.c_str());
-        if (r <= 0) return r;
-    }
-    if ((r = write_headers(e)) <= 0) return r;
+    int r = write_header_block(e, lists);
+    if (r <= 0) return r;
     return write_body(body_bytes_in, length, e.content_base.c_str());
 }
 
@@ -232,11 +226,25 @@ int MessageComposer::check_headers(const Envelope& e, bool lists)
     trace_level = 0;
     error_.clear();
     if (date_.empty()) begin_message("");
-    int r = raw ? 1 : lists ? write_recipient_lists(e) : write_recipient_lines(e.to.c_str(), e.cc.c_str());
-    if (r > 0) r = write_headers(e);
+    int r = write_header_block(e, lists);
+    // The one content header that carries a value of the caller's.
+    if (r > 0 && !raw && mime && !uue && html && !e.content_base.empty())
+        r = header_line(std::string("Content-Base: ") + e.content_base.c_str());
     out_ = saved_out;
     trace_level = saved_trace;
     return r;
+}
+
+int MessageComposer::write_header_block(const Envelope& e, bool lists)
+{
+    bool bulk = lists ? e.bcc_list.count() > 0 : !e.bcc.empty();
+    int r;
+    if (bulk && (r = line("Precedence: bulk\r\n")) <= 0) return r;
+    if (!raw) {
+        r = lists ? write_recipient_lists(e) : write_recipient_lines(e.to.c_str(), e.cc.c_str());
+        if (r <= 0) return r;
+    }
+    return write_headers(e);
 }
 
 int MessageComposer::write_headers(const Envelope& e)

@@ -88,6 +88,7 @@ public:
     // Echo of header lines at a trace level (3 or more: the body too).
     int trace_level = 0;
     TextStream* echo_stream = &report_stream;
+    TextStream* warnings = &error_stream;
     ProgressListener* listener = nullptr;
 
     // Counters of the last message
@@ -105,6 +106,8 @@ private:
     void report_progress();
     string header_value(const char* value, bool address_mode) const;
 
+    // Precedence, recipient and header lines: everything before the body.
+    int write_header_block(const Envelope& e, bool lists);
     int write_recipient_lines(const char* to, const char* cc);
     int write_recipient_lists(const Envelope& e);
     int write_headers(const Envelope& e);

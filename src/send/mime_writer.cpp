@@ -1,6 +1,7 @@
 // Everything of a message after its header lines: content headers, the
 // single-part or multipart body, attachment and related parts. Files are
 // read and encoded piece by piece, so memory does not grow with them.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -177,7 +178,11 @@ int MessageComposer::write_multipart_body(const char* body_text, size_t length)
 int MessageComposer::write_attachment_part(const string& boundary, const char* path, const char* location)
 {
     FILE* file = std::fopen(path, "rb");
-    if (!file) return 0;
+    if (!file) {
+        // The message goes on without the part, but not without a word.
+        if (warnings) *warnings << "WARNING: attachment '" << path << "' cannot be read! (" << errno << ")\r\n";
+        return 0;
+    }
     std::unique_ptr<FILE, int (*)(FILE*)> closer(file, std::fclose);
     string base_name = file_part(path);
     MimeType type = mime_type_of(base_name.c_str(), binary != 0, text != 0);

@@ -53,7 +53,7 @@ int TpClient::read_reply()
 
 int TpClient::quit()
 {
-    timeout = 30;
+    set_timeout(30);
     int r = send_command("QUIT\r\n");
     if (r <= 0) return r;
     return read_reply();
@@ -70,6 +70,7 @@ int TpClient::disconnect()
 int TpClient::composer_failure(int result)
 {
     if (!composer.error().empty()) std::snprintf(reply, sizeof reply, "%s", composer.error().c_str());
+    else std::snprintf(reply, sizeof reply, "the message could not be written");
     return result <= 0 ? result : -1;
 }
 
@@ -90,10 +91,17 @@ int TpClient::transmit(const Envelope& envelope, bool lists, const char* body, s
     composer.begin_message(host.c_str());
     ConnectionSink wire(*this);
     DotStuffingSink stuffed(wire);
-    int r = composer.write_message(envelope, lists, body, length, stuffed, true);
-    if (r > 0) stuffed.finish();
-    if (r <= 0 || stuffed.failed()) return composer_failure(r);
+    ByteSink& out = no_terminator ? static_cast<ByteSink&>(wire) : stuffed;
+    int r = composer.write_message(envelope, lists, body, length, out, !no_terminator);
+    if (r > 0 && !no_terminator) stuffed.finish();
+    if (r <= 0 || out.failed()) {
+        // The server still takes message text: any command now would land
+        // in the message, so the connection ends here, without QUIT.
+        close();
+        return composer_failure(r);
+    }
     data_sent = 1;
+    if (no_terminator) return flush();
     if ((r = send_command(".\r\n")) <= 0) return r;
     if (trace_level) *echo_stream << (composer.was_multipart() ? "data sent1" : "data sent2") << "\r\n";
     return read_reply();

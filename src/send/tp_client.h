@@ -55,12 +55,15 @@ public:
     int limit = INT_MAX;
     int apop = 0;
     int data_sent = 0;
+    // The message does not end with a "." line and no reply follows it;
+    // nothing in it is dot-stuffed.
+    int no_terminator = 0;
 
     MessageComposer composer;
 
 protected:
     // Composes the message onto the connection, dot-stuffed, then ends it
-    // with "." and reads the final reply.
+    // with "." and reads the final reply (without the terminator: as it is).
     int transmit(const Envelope& envelope, bool lists, const char* body, size_t length);
     // The composer's failure, in the reply buffer for "Status: ".
     int composer_failure(int result);

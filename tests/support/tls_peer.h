@@ -81,8 +81,10 @@ public:
     using Script = std::function<void(Session&)>;
 
     // max_version: a protocol version such as TLS1_2_VERSION to stop at; 0
-    // lets the two sides agree on the highest they share.
-    explicit TlsPeer(Script script, int max_version = 0)
+    // lets the two sides agree on the highest they share. in_the_clear is
+    // sent before the handshake (as a server answering STARTTLS would, or
+    // one injecting lines there).
+    explicit TlsPeer(Script script, int max_version = 0, std::string in_the_clear = "")
     {
         if (::pipe(wake_) != 0) wake_[0] = wake_[1] = -1;
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -94,7 +96,7 @@ public:
         if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(listener_, 1) == 0 &&
             ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
             port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this, script, max_version] { run(script, max_version); });
+        thread_ = std::thread([this, script, max_version, in_the_clear] { run(script, max_version, in_the_clear); });
     }
     // Writes each chunk as one record, then closes.
     explicit TlsPeer(std::vector<std::string> chunks)
@@ -193,7 +195,7 @@ private:
         return ::poll(p, 2, bound_ms) > 0 && (p[0].revents & (POLLIN | POLLHUP | POLLERR)) && !(p[1].revents & POLLIN);
     }
 
-    void run(const Script& script, int max_version)
+    void run(const Script& script, int max_version, const std::string& in_the_clear)
     {
         // A client that has gone makes a write fail here, not stop the process.
         sigset_t pipe_signal;
@@ -208,6 +210,7 @@ private:
         timeval tv{bound_ms / 1000, 0};
         ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
         ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+        if (!in_the_clear.empty()) ::send(s, in_the_clear.data(), in_the_clear.size(), MSG_NOSIGNAL);
         SSL* ssl = SSL_new(context);
         if (ssl && max_version) SSL_set_max_proto_version(ssl, max_version);
         if (ssl && SSL_set_fd(ssl, s) == 1 && SSL_accept(ssl) == 1) {

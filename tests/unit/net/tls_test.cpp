@@ -293,3 +293,32 @@ TEST_F(TlsSocket, WritingToAPeerThatResetFailsWithoutSigpipe)
     EXPECT_LT(results[2], 0);  // the first may still go out before the reset is seen
     EXPECT_FALSE(harmful) << "a write raised SIGPIPE";
 }
+
+// Lines that came in the clear just before the handshake must not be read
+// as if TLS had brought them (a reply injected around STARTTLS).
+TEST_F(TlsSocket, CleartextBeforeTheHandshakeIsRefused)
+{
+    TlsPeer peer([](TlsPeer::Session& s) { s.write("250 from the server\r\n"); }, 0,
+                 "220 go ahead\r\n250 INJECTED\r\n");
+    Client c;
+    c.timeout = 10;
+    ASSERT_EQ(c.connect("127.0.0.1", peer.port().c_str()), 1);
+    char buf[128];
+    ASSERT_EQ(line_of(buf, c.read_line(buf, sizeof buf)), "220 go ahead\r\n");
+    EXPECT_EQ(c.start_tls(nullptr, 0), 0);
+    EXPECT_NE(error_stream.contents().find("SSL ERROR: unencrypted data before the handshake\r\n"), std::string::npos);
+    c.close();
+}
+
+// A second record that OpenSSL has already read ahead is there to read,
+// though the socket itself has nothing more to show.
+TEST_F(TlsSocket, WaitReadableSeesARecordReadAhead)
+{
+    TlsPeer peer(std::vector<std::string>{"one\r\n", "two\r\n"});
+    Client c;
+    ASSERT_TRUE(start(c, peer.port()));
+    char buf[128];
+    ASSERT_EQ(line_of(buf, c.read_line(buf, sizeof buf)), "one\r\n");
+    EXPECT_EQ(c.wait_readable(5, 0), 1);
+    EXPECT_EQ(line_of(buf, c.read_line(buf, sizeof buf)), "two\r\n");
+}

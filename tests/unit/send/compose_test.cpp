@@ -402,10 +402,31 @@ TEST_F(Compose, LongSubjectOfADescriptionFileIsFolded)
 // A message file that cannot be written is a failure, not "Sent".
 TEST_F(Compose, MessageFileWriteFailureFailsTheRun)
 {
-    Outcome r = tavrin(with_common({"-mf", "-host:/dev/full", "-msg:a short message"}));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out.find("Sent "), std::string::npos) << r.out;
-    EXPECT_NE(r.err.find("Status: cannot write /dev/full: No space left on device"), std::string::npos) << r.err;
+    write("large.txt", std::string(300000, 'a') + "\n");
+    // A small message fails at the flush, a large one at a write on the way.
+    for (const std::string& body : {std::string("-msg:a short message"), "-file:" + path("large.txt")}) {
+        Outcome r = tavrin(with_common({"-mf", "-host:/dev/full", body}));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out.find("Sent "), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find("Status: cannot write /dev/full: No space left on device"), std::string::npos) << r.err;
+    }
+}
+
+// A display name of many 8-bit characters is one long encoded word right
+// before the address: it is split into words, not refused.
+TEST_F(Compose, LongEncodedDisplayNameIsSplitNotRefused)
+{
+    std::string name;
+    for (int i = 0; i < 400; ++i) name += "\xc3\xa9";
+    Outcome r = tavrin({"-from:" + name + " <me@test.example>", "-to:you@test.example", "-s:Test", "-charset:utf-8",
+                        "-mf", "-host:" + path("name.eml"), "-msg:body"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string check = shell("/usr/bin/python3 " + std::string(TAVRIN_SOURCE_DIR) + "/tests/support/header_lines.py " +
+                              path("name.eml") + " " + dir)
+                            .out;
+    EXPECT_LE(std::atoi(check.c_str() + 8), 998);
+    std::string from = slurp(path("header-From"));
+    EXPECT_EQ(from.rfind("?=<me@test.example>"), from.size() - 19) << from.substr(0, 200);
 }
 
 // Relaying a header of many folds: the echo of the joined line is bounded,

@@ -403,3 +403,25 @@ TEST(SmtpPeer, TheScriptsGreetingNameHoldsForEachCall)
     }
     process_state().kextra_greeting.clear();
 }
+
+// A failure of our own in the middle of DATA (an attachment that cannot be
+// read) ends the connection: no later command may land in the message.
+TEST(SmtpPeer, AFailureInsideDataEndsTheConnection)
+{
+    std::string file = write_temp("inside-data.txt",
+                                  "From: me@test.example\nTo: a@test.example\nFile Item: /proc/self/mem\n"
+                                  "Contents:\nfirst\nMessage:\n"
+                                  "From: me@test.example\nTo: b@test.example\nContents:\nsecond\n");
+    ScriptedSmtp peer(accept_all);
+    Result r = tavrin("-host:127.0.0.1 -port:" + peer.port() + " -import -file:" + file);
+    std::remove(file.c_str());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Status: cannot read /proc/self/mem"), std::string::npos) << r.err;
+    EXPECT_EQ(count_of(peer.commands, "DATA"), 1u);
+    EXPECT_EQ(count_of(peer.commands, "RSET"), 0u);
+    // What the peer got after DATA is part of the first message only.
+    ASSERT_EQ(peer.messages.size(), 1u);
+    EXPECT_EQ(peer.messages[0].find("RSET"), std::string::npos);
+    EXPECT_EQ(peer.messages[0].find("QUIT"), std::string::npos);
+    EXPECT_EQ(peer.messages[0].find("second"), std::string::npos);
+}
