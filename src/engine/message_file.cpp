@@ -57,6 +57,30 @@ const KeywordRow keyword_rows[] = {
     {"File Object:", Field::file_object},
 };
 
+bool is_fold(char c) { return c == '\t' || c == ' '; }
+
+// The text with the Bcc lines of its header (and their continuations) left
+// out; the body is untouched.
+std::string without_bcc_lines(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    bool dropping = false;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        size_t length = end - at;
+        bool blank = length == 1 || (length == 2 && text[at] == '\r');
+        if (blank) break;  // the header ends here
+        if (!is_fold(text[at])) dropping = nocase_compare_n(text.c_str() + at, "Bcc:", 4) == 0;
+        if (!dropping) out.append(text, at, length);
+        at = end;
+    }
+    out.append(text, at, std::string::npos);
+    return out;
+}
+
 class Reader {
 public:
     Reader(bool relay, const std::string& text, int count, const string& to, const string& cc, const string& bcc)
@@ -95,7 +119,9 @@ public:
             }
             if (!keyword(line, m, false)) m.body += line + "\r\n";
         }
-        if (relay_) m.body = text_;  // the whole input: nothing of it is cut
+        // The whole input: nothing of it is cut; with "-t" its Bcc lines,
+        // which gave recipients, are not shown to all of them.
+        if (relay_) m.body = o_.relay_host.empty() ? without_bcc_lines(text_) : text_;
         finish(m);
         return outcome_;
     }
@@ -119,12 +145,13 @@ private:
         return true;
     }
 
-    // Relay header lines continued by lines that begin with a tab. The
+    // Relay header lines continued by lines that begin with a tab or a blank
+    // (a To line folded either way names every recipient). The
     // echo shows the joined line so far, its first KiB only: a header of
     // many folds must not make the report grow with the square of it.
     void join_folded(std::string& line)
     {
-        while (pos_ < text_.size() && text_[pos_] == '\t') {
+        while (pos_ < text_.size() && is_fold(text_[pos_])) {
             std::string more;
             next_line(more);
             line += more;

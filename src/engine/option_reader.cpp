@@ -1,5 +1,6 @@
 #include "engine/option_reader.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,6 +16,10 @@ OptionArg make_option_arg(const string& value, const char* raw)
 {
     char* end = nullptr;
     long number = std::strtol(raw, &end, 10);
+    // Every numeric option is an int: a larger number means the largest,
+    // never what is left after the high bits are cut ("-msglen:4294967298").
+    if (number > INT_MAX) number = INT_MAX;
+    if (number < INT_MIN) number = INT_MIN;
     return OptionArg{value, raw, number, end != raw};
 }
 

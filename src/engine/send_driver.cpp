@@ -91,18 +91,17 @@ bool collect_body(const OptionState& o, std::string& body, string& content_base)
     }
     if (o.nomsg) return true;  // an empty body, and nothing is read
     if (!o.quiet) report_stream << "Enter message text...\r\n";
-    std::string line;
+    // Read as bytes, like a data file: a NUL or a long line is text too.
     char block[65536];
-    while (std::fgets(block, sizeof block, stdin)) {
-        size_t n = std::strlen(block);
-        line.append(block, n);
-        if (n > 0 && block[n - 1] != '\n' && line.size() < (1u << 20)) continue;
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-        body += line;
-        body += "\r\n";
-        line.clear();
+    size_t n;
+    CrlfLines lines;
+    while ((n = std::fread(block, 1, sizeof block, stdin)) > 0) lines.convert(block, n, body);
+    lines.finish(body);
+    if (std::ferror(stdin)) {
+        error_stream << "Could not read the message text: " << std::strerror(errno) << "\r\n";
+        return false;
     }
-    if (!line.empty()) body += line + "\r\n";
+    if (!body.empty() && body.back() != '\n') body += "\r\n";
     return true;
 }
 

@@ -10,6 +10,13 @@ namespace {
 
 bool is_list_separator(char c) { return c == ' ' || c == ','; }
 
+size_t line_ends(const char* text, size_t length)
+{
+    size_t n = 0;
+    for (size_t i = 0; i < length; ++i) n += text[i] == '\r' || text[i] == '\n';
+    return n;
+}
+
 }  // namespace
 
 Connection::~Connection() = default;
@@ -98,6 +105,13 @@ int Connection::send_command(const char* pattern, ...)
         std::snprintf(reply, sizeof reply, "command longer than the buffer (%d bytes)", command_size_);
         return -1;
     }
+    // A value with a line end of its own would end the command and start
+    // another ("RCPT TO:<x\nDATA>"): such a command is not sent.
+    if (line_ends(buffer, static_cast<size_t>(n)) != line_ends(pattern, std::strlen(pattern))) {
+        buffer[0] = 0;
+        std::snprintf(reply, sizeof reply, "a value in the command holds a line end");
+        return -1;
+    }
     echo(buffer, static_cast<size_t>(n));
     return send(buffer, static_cast<size_t>(n));
 }
@@ -116,7 +130,17 @@ int Connection::read_reply_line(int capacity)
         return n;
     }
     reply[n] = 0;
-    if (reply[n - 1] != terminator && n == capacity - 1) {
+    if (reply[n - 1] != terminator && n < capacity - 1) {
+        // Cut by a close or a time-out: half a reply is no reply ("2", and
+        // the "50 ok" that follows would answer the next command).
+        reply[0] = 0;
+        close();
+        return -1;
+    }
+    // A NUL would hide the rest of the line from whoever reads the text.
+    for (int i = 0; i < n; ++i)
+        if (reply[i] == 0) reply[i] = ' ';
+    if (reply[n - 1] != terminator) {
         // Too long for the buffer: the rest of the line is not a reply.
         char rest[reply_size];
         size_t dropped = 0;
@@ -159,6 +183,14 @@ int Connection::open_tunnel(const char* target_host, const char* target_port)
 {
     int r = send_command("CONNECT %s:%s HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n", target_host, target_port);
     if (r <= 0) return r;
+    // The status line first: only a 2xx opens the tunnel. Whatever else
+    // answered must not be taken for the server behind it.
+    if (read_reply_line() <= 0) return -1;
+    int status = 0;
+    if (std::sscanf(reply, "HTTP/%*d.%*d %d", &status) != 1 || status < 200 || status > 299) {
+        close();
+        return -1;
+    }
     char line[reply_size];
     for (int lines = 0; lines < max_reply_lines; ++lines) {
         int n = read_line(line, sizeof line - 1);

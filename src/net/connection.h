@@ -47,14 +47,16 @@ public:
 
     // One line of at most capacity - 1 bytes into the reply buffer,
     // terminated, echoed at a trace level. The rest of a longer line is read
-    // and dropped. The stored length; else the read's result, with the
-    // reply emptied and the connection closed.
+    // and dropped; a line cut short by a close or a time-out is a failure.
+    // The stored length; else the read's result (-1 for a cut line), with
+    // the reply emptied and the connection closed.
     int read_reply_line(int capacity = reply_size);
 
     // Tries the names of a host list (separated by blanks or commas) in turn.
     int connect_host_list(const char* hosts, const char* service);
     // Asks an HTTP proxy for a tunnel to host:port and reads its answer up
-    // to the empty line; a refused tunnel shows in the next reply.
+    // to the empty line: 1, or -1 when the proxy did not answer with a 2xx
+    // status (its status line stays in the reply buffer).
     int open_tunnel(const char* host, const char* port);
 
     // The conversation on the echo stream when the trace level is set.

@@ -202,6 +202,12 @@ int SimSock::close()
 
 int SimSock::pending() { return buffered; }
 
+void SimSock::set_timeout(int seconds)
+{
+    timeout = seconds;
+    if (connected() && timeout >= 0) socket_set_io_timeout(handle, timeout);
+}
+
 int SimSock::receive_more()
 {
     if (!connected()) return -1;
@@ -306,6 +312,8 @@ int SockClient::connect(const char* host, const char* service)
     open_count = 1;
     port = host_port;
     socket_set_nonblocking(handle, (flags & sock_nonblocking) != 0);
+    // A peer that stops reading must not hold a send for ever.
+    if (timeout >= 0) socket_set_io_timeout(handle, timeout);
     host_name = host;
     service_name = service;
     empty_buffer();

@@ -45,6 +45,9 @@ public:
     int join_multicast(const char* group, const char* service, const char* interface_address);
 
     bool connected() const { return open_count > 0; }
+    // The time-out in seconds; on a connected socket it also bounds a send
+    // that finds no room and a read inside a library (TLS).
+    void set_timeout(int seconds);
 
     int32_t port = 0;
     int32_t flags;

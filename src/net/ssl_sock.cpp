@@ -57,12 +57,6 @@ int tls_context_starts() { return tls_state.start_counter; }
 
 SSL_SimSock::~SSL_SimSock() { end_tls(); }
 
-void SSL_SimSock::set_timeout(int seconds)
-{
-    timeout = seconds;
-    if (ssl && timeout >= 0) socket_set_io_timeout(handle, timeout);
-}
-
 int SSL_SimSock::start_tls(const char* certificate_file, int level, int)
 {
     tls = 1;

@@ -15,8 +15,6 @@ public:
 
     // 1 when TLS is up, 0 on failure (the reason is on the error stream).
     int start_tls(const char* certificate_file, int level, int reserved = 0);
-    // The time-out in seconds, for TLS reads too.
-    void set_timeout(int seconds);
 
     // Over TLS, readable means data to read (or the peer's close), not any
     // record: a session ticket alone does not count, and the wait keeps to

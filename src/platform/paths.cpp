@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 const char* const null_device = "/dev/null";
 const char* const default_base_path = "/tmp";
@@ -35,6 +36,12 @@ bool is_folder(const char* path)
     return path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool is_plain_file(const char* path)
+{
+    struct stat st;
+    return path && stat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 int64_t file_size(const char* path)
 {
     struct stat st;
@@ -43,3 +50,16 @@ int64_t file_size(const char* path)
 }
 
 int remove_file(const char* path) { return std::remove(path); }
+
+int64_t file_offset(FILE* file)
+{
+    off_t at = ftello(file);
+    return at < 0 ? 0 : static_cast<int64_t>(at);
+}
+
+bool truncate_file(FILE* file, int64_t size)
+{
+    std::fflush(file);
+    std::clearerr(file);
+    return ftruncate(fileno(file), static_cast<off_t>(size)) == 0 && fseeko(file, static_cast<off_t>(size), SEEK_SET) == 0;
+}

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "base/text_string.h"
 
@@ -21,6 +22,11 @@ string to_platform_separators(const string& path);
 bool file_exists(const char* path);
 // True when path names a folder (links followed).
 bool is_folder(const char* path);
+// True when path names a plain file (not a folder, device or pipe).
+bool is_plain_file(const char* path);
 // Size in bytes, or -1 when the file cannot be examined.
 int64_t file_size(const char* path);
 int remove_file(const char* path);
+// Where the next write of an open file goes, and cutting the file there.
+int64_t file_offset(FILE* file);
+bool truncate_file(FILE* file, int64_t size);

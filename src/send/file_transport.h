@@ -3,6 +3,7 @@
 // are checked: a message that did not reach the file is a failure.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #include "send/tp_client.h"
@@ -31,5 +32,10 @@ public:
 
 private:
     int write_file(const Envelope& envelope, bool lists, const char* body, size_t length);
+    // After a failed message: the file back to its last whole message, or
+    // removed when it holds none.
+    void take_back();
     FILE* file_ = nullptr;
+    int64_t good_size_ = 0;  // where the last whole message ends
+    bool created_ = false;   // the file is a new one of ours (folder form)
 };

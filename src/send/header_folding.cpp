@@ -47,6 +47,9 @@ std::string split_long_words(const std::string& line)
         std::string word = line.substr(i, end - i), head, text, rest;
         if (word.size() > 75 && split_encoded_word(word, head, text, rest) && head.size() + 2 + 12 < 75) {
             size_t room = 75 - head.size() - 2;
+            std::string charset = head.substr(2, head.size() - 5);
+            for (char& ch : charset) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            bool utf8 = charset == "utf-8" || charset == "utf8";
             size_t at = 0;
             bool first = true;
             while (at < text.size()) {
@@ -56,9 +59,10 @@ std::string split_long_words(const std::string& line)
                     if (stop - at + step > room) break;
                     stop += step;
                 }
-                // Back up so the next word starts a character.
+                // Back up so the next word starts a character (UTF-8 text
+                // only: elsewhere every byte is a character).
                 size_t cut = stop;
-                while (cut > at && cut < text.size()) {
+                while (utf8 && cut >= at + 3 && cut < text.size()) {
                     int b = escaped_byte(text, cut);
                     if (b < 0x80 || b > 0xBF) break;
                     cut -= 3;
@@ -113,4 +117,30 @@ bool fold_header_line(const std::string& line_in, std::string& out)
     }
     out += folded;
     return true;
+}
+
+std::string without_line_ends(const std::string& value)
+{
+    std::string out;
+    out.reserve(value.size());
+    for (size_t i = 0; i < value.size(); ++i) {
+        char c = value[i];
+        if (c != '\r' && c != '\n' && c != '\0') {
+            out += c;
+            continue;
+        }
+        while (i + 1 < value.size() && (value[i + 1] == '\r' || value[i + 1] == '\n' || value[i + 1] == '\0')) ++i;
+        out += ' ';
+    }
+    return out;
+}
+
+std::string quoted_parameter(const std::string& value)
+{
+    std::string out = "\"";
+    for (char c : without_line_ends(value)) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
 }

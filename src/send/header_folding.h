@@ -12,3 +12,12 @@ constexpr size_t max_header_line = 998;
 // ended with CR LF, to out; false, with out unchanged, when it cannot be
 // folded.
 bool fold_header_line(const std::string& line, std::string& out);
+
+// A value made safe to stand in a header line: every run of CR and LF (and
+// every NUL) becomes one blank, so a value can never end its line and start
+// a header, or a body, of its own.
+std::string without_line_ends(const std::string& value);
+
+// A parameter value as a quoted string: without line ends, and with '"'
+// and '\\' escaped.
+std::string quoted_parameter(const std::string& value);

@@ -30,12 +30,12 @@ MessageComposer::~MessageComposer() { clear_attachments(0); }
 
 void MessageComposer::set_content_type(const string& type)
 {
-    if (!type.empty()) content_type = type;
+    if (!type.empty()) content_type = without_line_ends(type.c_str()).c_str();
 }
 
 void MessageComposer::set_charset(const string& name)
 {
-    if (!name.empty()) charset = name;
+    if (!name.empty()) charset = without_line_ends(name.c_str()).c_str();
 }
 
 void MessageComposer::set_organization(const string& text)
@@ -105,9 +105,9 @@ int MessageComposer::line(const char* pattern, ...)
     return result();
 }
 
-int MessageComposer::header_line(const std::string& text)
+int MessageComposer::header_line(const std::string& text_in)
 {
-    std::string folded;
+    std::string text = without_line_ends(text_in), folded;
     if (!fold_header_line(text, folded)) {
         size_t colon = text.find(':');
         error_ = "header line cannot be folded to " + std::to_string(max_header_line) + " bytes: " +
@@ -247,6 +247,24 @@ int MessageComposer::write_header_block(const Envelope& e, bool lists)
     return write_headers(e);
 }
 
+// The "-hdr:" text as it is, one or more header lines, but each ended with
+// CR LF and no empty line among them: an empty line would end the header.
+int MessageComposer::write_extra_header()
+{
+    std::string text(extra_header.c_str(), extra_header.length()), lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find_first_of("\r\n", at);
+        if (end == std::string::npos) end = text.size();
+        if (end > at) lines += text.substr(at, end - at) + "\r\n";
+        at = end + 1;
+    }
+    if (lines.empty()) return 1;
+    if (trace_level && echo_stream) echo_stream->write(lines.data(), lines.size());
+    out_->write(lines);
+    return result();
+}
+
 int MessageComposer::write_headers(const Envelope& e)
 {
     if (raw) return 1;
@@ -283,8 +301,7 @@ int MessageComposer::write_headers(const Envelope& e)
     // The extra header replaces the X-Mailer line; a text without a line end
     // gets one, or the next header line would run on in it.
     if (!extra_header.empty()) {
-        const char* end = extra_header.char_at(extra_header.length() - 1) == '\n' ? "" : "\r\n";
-        r = line("%s%s", extra_header.c_str(), end);
+        r = write_extra_header();
     } else {
         r = line("X-Mailer: TAVRIN (%s %s)\r\n", __DATE__, __TIME__);
     }

@@ -111,6 +111,7 @@ private:
     int write_recipient_lines(const char* to, const char* cc);
     int write_recipient_lists(const Envelope& e);
     int write_headers(const Envelope& e);
+    int write_extra_header();
     int write_body(const char* body, size_t length, const char* content_base);
     int write_single_part(const char* body, size_t length, const char* content_base);
     int write_multipart_body(const char* body, size_t length);

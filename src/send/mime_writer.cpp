@@ -16,6 +16,7 @@
 #include "platform/nocase.h"
 #include "platform/paths.h"
 #include "send/dot_stuffing.h"
+#include "send/header_folding.h"
 #include "send/html_to_text.h"
 #include "send/message_composer.h"
 
@@ -82,7 +83,7 @@ int MessageComposer::write_single_part(const char* body_text, size_t length, con
         } else if (!raw && !uue && mime && qp) {
             r = body(qp_body(body_text, length));
         } else if (!raw && uue) {
-            UuEncoder encoder(*base ? base : "noname.dat");
+            UuEncoder encoder(*base ? without_line_ends(base).c_str() : "noname.dat");
             encoder.dot_doubling = !sink_stuffs_;
             encoder.encode(body_text, length);
             encoder.end();
@@ -193,15 +194,19 @@ int MessageComposer::write_attachment_part(const string& boundary, const char* p
     if (vpim && *loc) {
         if ((r = line("%s", loc)) <= 0) return r;
     } else {
-        r = line("Content-Type: %s; name=\"%s\"%s\r\n", type.type, base_name.c_str(), type.binary ? "; type=Binary" : "");
+        // A file's name is the sender's, not ours: it is quoted and can hold
+        // no line end.
+        std::string name = quoted_parameter(base_name.c_str());
+        r = line("Content-Type: %s; name=%s%s\r\n", type.type, name.c_str(), type.binary ? "; type=Binary" : "");
         if (r <= 0) return r;
         if (*loc) {
-            r = nocase_compare_n(loc, "cid:", 4) == 0 ? line("Content-ID: <%s>\r\n", loc + 4)
-                                                      : line("Content-Location: %s\r\n", loc);
+            bool cid = nocase_compare_n(loc, "cid:", 4) == 0;
+            std::string where = without_line_ends(cid ? loc + 4 : loc);
+            r = cid ? line("Content-ID: <%s>\r\n", where.c_str()) : line("Content-Location: %s\r\n", where.c_str());
             if (r <= 0) return r;
         }
-        r = line("Content-Disposition: %s; filename=\"%s\"\r\n", (inline_parts || *loc) ? "inline" : "attachment",
-                 base_name.c_str());
+        r = line("Content-Disposition: %s; filename=%s\r\n", (inline_parts || *loc) ? "inline" : "attachment",
+                 name.c_str());
         if (r <= 0) return r;
     }
     // A text part with quoted-printable data says so, whatever else is set.
@@ -248,7 +253,7 @@ int MessageComposer::write_attachment_part(const string& boundary, const char* p
     } else if (uue) {
         size_t uu_piece = piece / 45 * 45;
         if (uu_piece == 0) uu_piece = 45;
-        UuEncoder encoder(base_name.c_str(), encoded);
+        UuEncoder encoder(without_line_ends(base_name.c_str()).c_str(), encoded);
         encoder.dot_doubling = !sink_stuffs_;
         while ((n = std::fread(data.get(), 1, uu_piece < piece ? uu_piece : piece, file)) > 0) {
             encoder.encode(data.get(), n);

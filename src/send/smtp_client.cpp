@@ -195,28 +195,34 @@ int SmtpClient::login(const char* user, const char* password)
     std::string u = user ? user : "", p = password ? password : "";
     bool authenticated = false;
     int r;
+    // A response goes only to a server that asked for it (334): after a
+    // refusal it would be a command line, and the password in its log.
     if (cap_auth_cram && apop) {
         if ((r = send_command("AUTH CRAM-MD5\r\n")) <= 0) return r;
         if (read_reply_line(257) <= 0) return 0;
-        const char* blank = std::strchr(reply, ' ');
-        std::string challenge = base64_decode(blank ? blank + 1 : "", blank ? std::strlen(blank + 1) : 0);
-        challenge = challenge.substr(0, challenge.find_first_of(" \t\r\n"));
-        unsigned char digest[16];
-        hmac_md5(challenge.data(), challenge.size(), p.data(), p.size(), digest);
-        char hex[33];
-        digest_to_hex(digest, hex);
-        std::string answer = u + " " + hex;
-        std::string encoded = base64_encode(answer.data(), answer.size(), 0);  // ends in CR LF
-        if ((r = send(encoded.data(), encoded.size())) <= 0) return r;
-        authenticated = positive(read_reply());
+        if (starts_with(reply, "334")) {
+            const char* blank = std::strchr(reply, ' ');
+            std::string challenge = base64_decode(blank ? blank + 1 : "", blank ? std::strlen(blank + 1) : 0);
+            challenge = challenge.substr(0, challenge.find_first_of(" \t\r\n"));
+            unsigned char digest[16];
+            hmac_md5(challenge.data(), challenge.size(), p.data(), p.size(), digest);
+            char hex[33];
+            digest_to_hex(digest, hex);
+            std::string answer = u + " " + hex;
+            std::string encoded = base64_encode(answer.data(), answer.size(), 0);  // ends in CR LF
+            if ((r = send(encoded.data(), encoded.size())) <= 0) return r;
+            authenticated = positive(read_reply());
+        }
     }
     if (!authenticated && (cap_auth_plain || !cap_auth_login)) {
         if ((r = send_command("AUTH PLAIN\r\n")) <= 0) return r;
         if (read_reply_line(256) <= 0) return 0;
-        std::string credentials = std::string(1, '\0') + u + std::string(1, '\0') + p;
-        std::string encoded = base64_encode(credentials.data(), credentials.size(), 0);
-        if ((r = send(encoded.data(), encoded.size())) <= 0) return r;
-        authenticated = positive(read_reply());
+        if (starts_with(reply, "334")) {
+            std::string credentials = std::string(1, '\0') + u + std::string(1, '\0') + p;
+            std::string encoded = base64_encode(credentials.data(), credentials.size(), 0);
+            if ((r = send(encoded.data(), encoded.size())) <= 0) return r;
+            authenticated = positive(read_reply());
+        }
     }
     if (!authenticated && cap_auth_plain && !cap_auth_login) return 0;
     if (!authenticated) {
@@ -239,13 +245,6 @@ int SmtpClient::login(const char* user, const char* password)
         read_reply();
     }
     return 1;
-}
-
-std::string SmtpClient::mail_from_line(const Envelope& e) const
-{
-    std::string sender = reduce_address(!e.errors_to.empty() ? e.errors_to.c_str() : e.from.c_str());
-    bool eight = esmtp_active && cap_8bitmime && composer.eight_bit;
-    return "MAIL FROM:<" + sender + ">" + (eight ? " BODY=8BITMIME" : "") + "\r\n";
 }
 
 int SmtpClient::rcpt(const Recipient& recipient)
@@ -313,11 +312,11 @@ void SmtpClient::take_extra_recipients(std::vector<Recipient>& recipients, bool 
     }
 }
 
-int SmtpClient::mail_from(const Envelope& envelope)
+int SmtpClient::mail_from(const Envelope& e)
 {
-    std::string mail = mail_from_line(envelope);
-    echo(mail.data(), mail.size());
-    int r = send(mail.data(), mail.size());
+    std::string sender = reduce_address(!e.errors_to.empty() ? e.errors_to.c_str() : e.from.c_str());
+    bool eight = esmtp_active && cap_8bitmime && composer.eight_bit;
+    int r = send_command("MAIL FROM:<%s>%s\r\n", sender.c_str(), eight ? " BODY=8BITMIME" : "");
     return r <= 0 ? r : read_reply();
 }
 

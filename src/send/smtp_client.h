@@ -45,7 +45,6 @@ private:
     void clear_capabilities();
     void parse_capability(const char* line);
     int hello();
-    std::string mail_from_line(const Envelope& envelope) const;
     int mail_from(const Envelope& envelope);
     void take_extra_recipients(std::vector<Recipient>& recipients, bool with_dsn);
     // Offers RCPTs from next on, up to the limit (of offers, or of accepted

@@ -34,7 +34,7 @@ int TpClient::open_connection(const char* host_text, const char* port_text, cons
     int r = connect_host_list(host.c_str(), port.c_str());
     if (r <= 0) return r;
     if (!firewall.empty() && send(firewall.c_str(), firewall.length()) <= 0) return -1;
-    if (tunnel) open_tunnel(host_text, port_text);
+    if (tunnel && (r = open_tunnel(host_text, port_text)) <= 0) return r;
     if (implicit_tls && !start_tls(cert_file, tls_level)) {
         close();
         return 0;
