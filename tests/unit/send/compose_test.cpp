@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <vector>
 
+#include "platform/paths.h"
 #include "send/html_to_text.h"
 #include "send/tp_client.h"
 #include "../../support/command.h"
@@ -467,4 +468,91 @@ TEST_F(Compose, UnreadableDataFileFailsTheRun)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out.find("Sent "), std::string::npos);
     EXPECT_EQ(r.err, "Could not read data file: " + dir + " (Is a directory)\r\n");
+}
+
+// A line end inside a value (a web form's subject, a description file's
+// bare CR) becomes a blank: it can never start a header of its own.
+TEST_F(Compose, LineEndsInValuesNeverStartHeaderLines)
+{
+    write("cr.txt", "From: me@test.example\nTo: you@test.example\nSubject: Hi\rBcc: injected@test.example\r\r"
+                    "Injected body\nContents:\nbody\n");
+    struct Case {
+        std::vector<std::string> args;
+        const char* subject;
+    } cases[] = {
+        {with_common({"-s:Hi\nBcc: injected@test.example\n\nInjected body", "-msg:body", "-charset:us-ascii\nX-Evil: 1",
+                      "-hdr:X-One: 1\n\nX-Two: 2"}),
+         "Hi Bcc: injected@test.example Injected body"},
+        {{"-import", "-file:" + path("cr.txt")}, "Hi Bcc: injected@test.example Injected body"},
+    };
+    for (Case& c : cases) {
+        c.args.insert(c.args.end(), {"-mf", "-host:" + path("values.eml")});
+        Outcome r = tavrin(c.args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::string names = shell("/usr/bin/python3 " + std::string(TAVRIN_SOURCE_DIR) +
+                                  "/tests/support/header_lines.py " + path("values.eml") + " " + dir)
+                                .out;
+        EXPECT_EQ(names.find("\nBcc\n"), std::string::npos) << names;
+        EXPECT_EQ(names.find("\nX-Evil\n"), std::string::npos) << names;
+        EXPECT_NE(names.find("\nMIME-Version\n"), std::string::npos) << names;
+        EXPECT_EQ(slurp(path("header-Subject")), c.subject);
+        std::string message = slurp(path("values.eml"));
+        EXPECT_EQ(message.find("\r\n\r\nInjected body"), std::string::npos);
+    }
+}
+
+// File names are the sender's: quoted in part headers, never a line end.
+TEST_F(Compose, AttachmentNamesAreQuotedAndCannotEndALine)
+{
+    write("q\"uote.txt", "one");
+    write("crlf\r\nX-Injected: yes.txt", "two");
+    Outcome r = tavrin(with_common({"-mf", "-host:" + path("names.eml"), "-msg:body", "-a:" + path("q\"uote.txt"),
+                                    "-a:" + path("crlf\r\nX-Injected: yes.txt")}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string t = tree(path("names.eml"));
+    EXPECT_NE(t.find("name=q\"uote.txt"), std::string::npos) << t;
+    EXPECT_NE(t.find("name=crlf X-Injected: yes.txt"), std::string::npos) << t;
+    EXPECT_EQ(slurp(path("names.eml")).find("\r\nX-Injected"), std::string::npos);
+}
+
+TEST_F(Compose, LongSubjectInASingleByteCharsetIsFolded)
+{
+    std::string subject = "x";
+    for (int i = 0; i < 400; ++i) subject += "\xb1";
+    Outcome r = tavrin(with_common({"-s:" + subject, "-charset:iso-8859-1", "-mf", "-host:" + path("latin.eml"),
+                                    "-msg:body"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string check = shell("/usr/bin/python3 " + std::string(TAVRIN_SOURCE_DIR) + "/tests/support/header_lines.py " +
+                              path("latin.eml") + " " + dir)
+                            .out;
+    EXPECT_LE(std::atoi(check.c_str() + 8), 998);
+}
+
+// Message files in a folder: a new name for every file, whatever else is
+// there, and no file left behind by a message that failed.
+TEST_F(Compose, MessageFilesInAFolderAreNeverReplacedNorLeftHalf)
+{
+    std::string box = path("box");
+    ASSERT_EQ(mkdir(box.c_str(), 0755), 0);
+    for (const char* subject : {"-s:First", "-s:Second", "-s:Third"})
+        ASSERT_EQ(tavrin({"-from:me@test.example", "-to:you@test.example", subject, "-mf", "-host:" + box, "-port:eml",
+                          "-msg:body"})
+                      .status,
+                  0);
+    EXPECT_EQ(shell("ls " + box + " | wc -l").out, "3\n");
+    Outcome refused = tavrin({"-from:me@test.example", "-to:you@test.example", "-s:" + std::string(3000, 'x'), "-mf",
+                              "-host:" + box, "-port:eml", "-msg:body"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(shell("ls " + box + " | wc -l").out, "3\n");
+    // A file the caller named is never removed, only written.
+    EXPECT_EQ(tavrin(with_common({"-mf", "-host:/dev/full", "-msg:x"})).status, 1);
+    EXPECT_TRUE(file_exists("/dev/full"));
+}
+
+TEST_F(Compose, OverlargeNumbersSaturateInsteadOfWrapping)
+{
+    Outcome r = tavrin(with_common({"-mf", "-host:" + path("wrap.eml"), "-msg:hello world", "-msglen:4294967298",
+                                    "-qp:0"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(slurp(path("wrap.eml")).find("\r\n\r\nhello world\r\n"), std::string::npos);
 }

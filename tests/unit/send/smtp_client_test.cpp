@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <mutex>
@@ -424,4 +425,124 @@ TEST(SmtpPeer, AFailureInsideDataEndsTheConnection)
     EXPECT_EQ(peer.messages[0].find("RSET"), std::string::npos);
     EXPECT_EQ(peer.messages[0].find("QUIT"), std::string::npos);
     EXPECT_EQ(peer.messages[0].find("second"), std::string::npos);
+}
+
+// A peer that takes DATA and then reads no more: the send is bounded by the
+// time-out instead of waiting for ever.
+TEST(SmtpPeer, APeerThatStopsReadingTimesTheSendOut)
+{
+    std::string file = write_temp("large-body.txt", std::string(30 << 20, 'x') + "\n");
+    std::atomic<bool> done{false};
+    LoopbackPeer peer([&done](int s) {
+        LoopbackPeer::send_text(s, "220 peer\r\n");
+        std::string pending;
+        char c;
+        while (::recv(s, &c, 1, 0) == 1) {
+            pending += c;
+            if (c != '\n') continue;
+            bool data = pending.rfind("DATA", 0) == 0;
+            LoopbackPeer::send_text(s, data ? "354 go\r\n" : "250 ok\r\n");
+            pending.clear();
+            if (data) break;
+        }
+        for (int i = 0; i < 600 && !done; ++i) LoopbackPeer::pause_ms(50);  // reads nothing more, for 30 s
+    });
+    Result r = run_command_line("timeout 25 " + std::string(TAVRIN_BINARY) + " " +
+                                send_args(peer.port(), "-to:a@test.example -tmo:2 -file:" + file) + " < /dev/null");
+    done = true;
+    std::remove(file.c_str());
+    EXPECT_EQ(r.status, 1) << r.err;  // 124 is the outer time-out: the send hung
+    EXPECT_NE(r.err.find("Could not send: "), std::string::npos) << r.err;
+}
+
+TEST(SmtpPeer, ALineEndInAnAddressNeverStartsACommand)
+{
+    ScriptedSmtp peer(accept_all);
+    Result r = tavrin(send_args(peer.port(), "\"-to:<x@test.example$(printf '\\nDATA')>\" -msg:x"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("a value in the command holds a line end"), std::string::npos) << r.err;
+    EXPECT_EQ(count_of(peer.commands, "DATA"), 0u);
+    EXPECT_TRUE(peer.messages.empty());
+}
+
+// Half a reply, cut by the peer going quiet, is no reply.
+TEST(SmtpPeer, AReplyWithoutItsLineEndIsAFailure)
+{
+    ScriptedSmtp peer([](const std::string& c, int t) { return c == "." ? std::string("2") : accept_all(c, t); });
+    Result r = run_command_line(std::string(TAVRIN_BINARY) + " " + send_args(peer.port(), "-to:a@test.example -msg:x") +
+                                " -tmo:2 < /dev/null");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.find("Sent "), std::string::npos) << r.out;
+}
+
+// After a refusal no credentials follow: they would be a command line.
+TEST(SmtpPeer, CredentialsGoOnlyToAServerThatAskedForThem)
+{
+    ScriptedSmtp peer([](const std::string& c, int t) {
+        if (c.rfind("EHLO", 0) == 0) return std::string("250-peer\r\n250 AUTH PLAIN CRAM-MD5\r\n");
+        if (c.rfind("AUTH", 0) == 0) return std::string("535 5.7.8 no\r\n");
+        return accept_all(c, t);
+    });
+    Result r = tavrin(send_args(peer.port(), "-to:a@test.example -msg:x -user:u -pass:p -crammd5"));
+    EXPECT_EQ(r.status, 1);
+    for (const std::string& c : peer.commands) {
+        EXPECT_NE(c, "AHUAcA==");  // NUL u NUL p
+        EXPECT_EQ(c.find("dSA"), std::string::npos) << c;  // "u " and a digest
+    }
+    EXPECT_EQ(count_of(peer.commands, "AUTH PLAIN"), 1u);
+}
+
+// A proxy that refuses the tunnel and then speaks for the server itself
+// gets no mail.
+TEST(SmtpPeer, ATunnelTheProxyRefusedIsNotUsed)
+{
+    std::vector<std::string> heard;
+    LoopbackPeer proxy([&heard](int s) {
+        std::string line;
+        char c;
+        while (::recv(s, &c, 1, 0) == 1) {
+            line += c;
+            if (c != '\n') continue;
+            heard.push_back(line);
+            if (line == "\r\n") break;
+            line.clear();
+        }
+        LoopbackPeer::send_text(s, "HTTP/1.0 403 Forbidden\r\n\r\n220 not the server\r\n");
+        line.clear();
+        while (::recv(s, &c, 1, 0) == 1) {
+            line += c;
+            if (c == '\n') {
+                heard.push_back(line);
+                LoopbackPeer::send_text(s, "250 ok\r\n");
+                line.clear();
+            }
+        }
+    });
+    Result r = tavrin("-host:mail.test.example -tunnel:127.0.0.1:" + proxy.port() +
+                      " -from:me@test.example -to:a@test.example -s:hi -msg:x");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Status: HTTP/1.0 403 Forbidden"), std::string::npos) << r.err;
+    for (const std::string& l : heard) EXPECT_NE(l.rfind("EHLO", 0), 0u) << l;
+}
+
+// Relay from standard input: bytes as they are (a NUL too), headers folded
+// with a blank joined, and the Bcc line that gave a recipient not shown.
+TEST(SmtpPeer, RelayFromStandardInputKeepsEveryByteAndHidesBcc)
+{
+    using namespace std::string_literals;
+    std::string input = "From: me@test.example\nTo: a@test.example,\n b@test.example\n"s +
+                        "Bcc: hidden@test.example\nSubject: nul\0here\n\nline\0one\n.\nend\n"s;
+    std::string file = write_temp("relay-stdin.txt", input);
+    ScriptedSmtp peer(accept_all);
+    Result r = run_command_line(std::string(TAVRIN_BINARY) + " -host:127.0.0.1 -port:" + peer.port() +
+                                " -t -tmo:10 < " + file);
+    std::remove(file.c_str());
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* rcpt : {"RCPT TO:<a@test.example>", "RCPT TO:<b@test.example>", "RCPT TO:<hidden@test.example>"})
+        EXPECT_EQ(count_of(peer.commands, rcpt), 1u) << rcpt;
+    ASSERT_EQ(peer.messages.size(), 1u);
+    const std::string& m = peer.messages[0];
+    EXPECT_EQ(m.find("Bcc:"), std::string::npos) << m;
+    EXPECT_NE(m.find("Subject: nul\0here\r\n"s), std::string::npos) << m;
+    EXPECT_NE(m.find("line\0one\r\n..\r\nend\r\n"s), std::string::npos) << m;
 }
