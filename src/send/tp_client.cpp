@@ -67,10 +67,9 @@ int TpClient::disconnect()
     return close();
 }
 
-int TpClient::composer_failure(int result)
+int TpClient::composer_failure(int result, const char* otherwise)
 {
-    if (!composer.error().empty()) std::snprintf(reply, sizeof reply, "%s", composer.error().c_str());
-    else std::snprintf(reply, sizeof reply, "the message could not be written");
+    std::snprintf(reply, sizeof reply, "%s", composer.error().empty() ? otherwise : composer.error().c_str());
     return result <= 0 ? result : -1;
 }
 
@@ -98,7 +97,7 @@ int TpClient::transmit(const Envelope& envelope, bool lists, const char* body, s
         // The server still takes message text: any command now would land
         // in the message, so the connection ends here, without QUIT.
         close();
-        return composer_failure(r);
+        return composer_failure(r, "the connection failed while the message was sent");
     }
     data_sent = 1;
     if (no_terminator) return flush();

@@ -65,8 +65,9 @@ protected:
     // Composes the message onto the connection, dot-stuffed, then ends it
     // with "." and reads the final reply (without the terminator: as it is).
     int transmit(const Envelope& envelope, bool lists, const char* body, size_t length);
-    // The composer's failure, in the reply buffer for "Status: ".
-    int composer_failure(int result);
+    // The composer's failure (else the text given), in the reply buffer
+    // for "Status: ".
+    int composer_failure(int result, const char* otherwise = "the message could not be written");
 };
 
 // The transports the engine makes. Those whose protocol this build does
