@@ -21,8 +21,10 @@ try:
     described = os.path.join(work, "messages.txt")
     with open(described, "w") as f:
         for i in range(count):
+            if i:
+                f.write("Message:\n")
             f.write(f"From: me@example.com\nTo: you{i}@example.com\nSubject: message {i}\n"
-                    f"Contents:\nbody of message {i}\nMessage:\n")
+                    f"Contents:\nbody of message {i}\n")
     with smtp_sink(build) as port:
         seconds, peak = best_of(3, [tavrin, "-host:127.0.0.1", f"-port:{port}", "-import", "-file:" + described,
                                     "-q"], "/dev/null")

@@ -13,6 +13,10 @@ public:
     virtual ~ByteSink() = default;
     virtual void write(const char* data, size_t length) = 0;
     void write(const std::string& data) { write(data.data(), data.size()); }
+    // Bytes of text known to need nothing on any wire: lines ended by CR LF
+    // and none beginning with '.' (base64), in pieces of any size. A sink
+    // that would have to look at every byte for those may pass them on.
+    virtual void write_clean_lines(const char* data, size_t length) { write(data, length); }
     // Whether some write was lost; later writes may then be dropped.
     bool failed() const { return failed_; }
 

@@ -15,6 +15,7 @@ public:
     {
     }
     void write(const char* data, size_t length) override;
+    void write_clean_lines(const char* data, size_t length) override;
     // Ends a last line that has no line end (repairing sinks only), so the
     // next byte written starts a line.
     void finish();

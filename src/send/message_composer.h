@@ -100,7 +100,9 @@ private:
     int line(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
     int header(const char* name, const char* value, bool address_mode);
     int header_line(const std::string& text);
-    int body(const char* data, size_t length, bool stuff = false);
+    // stuff: the leading dots doubled here when the sink does not do it;
+    // clean_lines: base64 text, which needs no stuffing.
+    int body(const char* data, size_t length, bool stuff = false, bool clean_lines = false);
     int body(const std::string& data) { return body(data.data(), data.size()); }
     int result() const { return out_->failed() ? -1 : 1; }
     void report_progress();

@@ -35,12 +35,14 @@ const char* text_encoding_name(int qp, int eight_bit) { return qp ? "quoted-prin
 
 }  // namespace
 
-int MessageComposer::body(const char* data, size_t length, bool stuff)
+int MessageComposer::body(const char* data, size_t length, bool stuff, bool clean_lines)
 {
     if (length == 0) return 1;
     if (stuff && !sink_stuffs_) {
         DotStuffingSink stuffed(*out_, false);
         stuffed.write(data, length);
+    } else if (clean_lines) {
+        out_->write_clean_lines(data, length);
     } else {
         out_->write(data, length);
     }
@@ -79,7 +81,8 @@ int MessageComposer::write_single_part(const char* body_text, size_t length, con
     if (length != 0) {
         if (!raw && (r = line("\r\n")) <= 0) return r;
         if (script_base64 && !raw) {
-            r = body(base64_encode(body_text, length, 72));
+            std::string coded = base64_encode(body_text, length, 72);
+            r = body(coded.data(), coded.size(), false, true);
         } else if (!raw && !uue && mime && qp) {
             r = body(qp_body(body_text, length));
         } else if (!raw && uue) {
@@ -224,7 +227,8 @@ int MessageComposer::write_attachment_part(const string& boundary, const char* p
     MemorySink encoded;
     auto flush = [&](bool all) {
         if (encoded.length() == 0 || (!all && encoded.length() < piece)) return 1;
-        int s = body(encoded.bytes());
+        // base64 lines need no stuffing; UUencoded ones may begin with '.'.
+        int s = body(encoded.bytes().data(), encoded.length(), false, !uue);
         encoded.clear();
         return s;
     };
