@@ -79,7 +79,7 @@ void MessageComposer::begin_message(const char* id_domain)
     char id[128];
     std::snprintf(id, sizeof id, "Message-ID: %lu.%lu@", static_cast<unsigned long>(time(nullptr)),
                   static_cast<unsigned long>(clock()));
-    id_line_ = std::string(id) + or_empty(id_domain);
+    id_line_ = std::string(id) + without_line_ends(or_empty(id_domain));
 }
 
 int MessageComposer::line(const char* pattern, ...)
