@@ -1,14 +1,105 @@
-// The readers: ReadMail and its POP3, IMAP and file variants.
+// The readers: ReadMail, the base of every mail source, with its one-pass
+// received-message parser, and its POP3, IMAP and file variants.
 #pragma once
 
-class ReadMail {
+#include <cstddef>
+#include <cstdint>
+#include <cctype>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "base/lists.h"
+#include "base/text_string.h"
+#include "net/connection.h"
+#include "retrieve/header_map.h"
+
+class ReadMail : public Connection {
 public:
-    virtual ~ReadMail() = default;
+    ReadMail();
+    ~ReadMail() override;
+
+    // The source's own operations; the base class does nothing for most.
+    int disconnect() override;                                                                          // 11
+    virtual int open_connection(const string& host, const string& port, const char* cert, int verify);  // 12
+    virtual int login(const char*, const char*) { return 0; }                                           // 13
+    virtual int get_message_count() { return 0; }                                                       // 14
+    virtual int delete_message(int) { return 0; }                                                       // 15
+    virtual int undelete_message(int) { return 0; }                                                     // 16
+    virtual int close_mailbox() { return 1; }                                                           // 17
+    virtual int retrieve_headers(int n);                                                                // 18
+    virtual int retrieve(int) { return 0; }                                                             // 19
+    virtual int read_reply() { return 0; }                                                              // 43
     virtual const char* kind() const = 0;
+
+    // The received-message parser over the lines of one message: 1 when the
+    // message was read to its end, 0 when a read failed (the connection is
+    // then closed). expected_size is the exact size or, for a source whose
+    // message ends with a "." line, a hint.
+    int parse(uint32_t expected_size, int start_in_body);
+
+    // What the last parse found.
+    string subject_or_default() const;
+    string to_or_unknown() const;
+    string cc_text() const { return hdr_cc; }
+    string sender() const;
+    string reply_address() const;
+    string date_or_unknown() const;
+    const char* text() const;
+    string attachment_filename() const { return att_filename; }
+    string notification_address() const { return hdr_notify_to; }
+    string sensitivity_text() const { return hdr_sensitivity; }
+    const char* priority_text() const;
+    int attachment_count() const { return att_data.count(); }
+    // Steps to the next part: its data (NUL-terminated), or none.
+    const char* next_attachment();
+    string attachment_mime_type() const;
+    // The value of a main-header line, once: the entry is taken out.
+    string take_header(const char* name);
+    int header_names(List<string>& list, bool at_front) const { return header_map.keys_to_list(list, at_front); }
+
+    // Flags the engine sets before it connects
+    int raw_mode = 0, extract_parts = 0, prefer_html = 0, debug_level = 0, retrieve_mode = 0;
+    int size_is_exact = 1, decode_headers = 1, force_unfold = 0, purge = 0;
+    int use_tls = 0, use_starttls = 0, challenge_auth = 0;
+    // Only a POP3 transfer doubles leading dots; only its reader takes them
+    // off again. A message file keeps a line ".x" as it is.
+    int dot_stuffed = 0;
+    int preset_base64 = 0, preset_qp = 0;
+
+    // State of the source and of the last parse
+    int message_count = 0, last_retrieved = 0, logged_in = 0;
+    int priority = 0, header_count = 0, parse_done = 0;
+    uint64_t bytes_read = 0, expected_size = 0, body_length = 0, attachments_total = 0;
+    string connect_host, connect_port, firewall_line, tunnel_host, tunnel_port;
+    string hdr_subject, hdr_reply_to, hdr_from, hdr_to, hdr_cc, hdr_date, hdr_message_id, hdr_references;
+    string hdr_notify_to, hdr_sensitivity, hdr_content_type, word_charset, hdr_charset, att_filename;
+    string hdr_content_id, hdr_content_location, hdr_content_base;
+
+    IteratedListOf att_data, att_sizes, att_names, att_types, att_ids;
+    HeaderMap header_map;
+    List<string> boundary_stack;
+
+private:
+    class Parser;
+    friend class Parser;
+    void clear_results();
+    string decoded(const char* text, size_t length);
+
+    struct FreeBytes {
+        void operator()(char* p) const { std::free(p); }
+    };
+    std::unique_ptr<char, FreeBytes> body_text_;  // malloc'd by the parser
+    size_t body_size_ = 0;
 };
 
 class PopClient : public ReadMail {
 public:
+    PopClient()
+    {
+        size_is_exact = 0;
+        dot_stuffed = 1;
+    }
     const char* kind() const override { return "POP3"; }
 };
 
