@@ -61,7 +61,7 @@ def why_not(path):
 
 
 # Fixed contents: a binary of every byte value, and text with the things
-# that encoders treat specially (long lines, trailing blanks, '=', 8-bit).
+# that encoders must take care with (long lines, trailing blanks, '=', 8-bit).
 BINARY = bytes(range(256)) * 64 + b"\r\n.\r\n\n\r\x00--"
 TEXT = ("Plain text for an attachment.\n"
         "A line with trailing blanks   \n"
