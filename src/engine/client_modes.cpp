@@ -27,6 +27,8 @@ const Row& row_of(const Row (&rows)[N], Kind kind)
 
 const TransportMode& transport_mode(TransportKind kind) { return row_of(transport_modes, kind); }
 
+const ReaderMode& reader_mode(ReaderKind kind) { return row_of(reader_modes, kind); }
+
 void use_tls_ports(OptionState& o)
 {
     for (const ReaderMode& row : reader_modes)

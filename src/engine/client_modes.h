@@ -26,6 +26,7 @@ struct ReaderMode {
 };
 
 const TransportMode& transport_mode(TransportKind kind);
+const ReaderMode& reader_mode(ReaderKind kind);
 
 // "-ssl": every kind's port becomes its implicit-TLS port.
 void use_tls_ports(OptionState& options);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cctype>
 #include <cstdlib>
 #include <memory>
@@ -108,7 +109,31 @@ public:
     const char* kind() const override { return "IMAP"; }
 };
 
+// Messages in local files, one message a file, parsed with the file's size
+// as the exact size.
 class FileClient : public ReadMail {
 public:
+    FileClient() = default;
+    ~FileClient() override;
     const char* kind() const override { return "file"; }
+
+    int read(char* buffer, int n) override;                    // 2
+    int read_line(char* buffer, int capacity) override;        // 3
+    int peek_byte(char& out) override;                          // 4
+    int disconnect() override;                                  // 11
+    // path, and pattern: empty for the one file named by path, else the
+    // files of the folder path that match it.
+    int open_connection(const string& path, const string& pattern, const char*, int) override;  // 12
+    int get_message_count() override { return message_count; }  // 14
+    int delete_message(int n) override;                          // 15
+    int retrieve(int n) override;                                // 19
+
+    List<string> message_files;
+
+private:
+    bool fill();
+    void close_input();
+    FILE* input_ = nullptr;
+    std::unique_ptr<char[]> block_;
+    size_t block_at_ = 0, block_end_ = 0;
 };
