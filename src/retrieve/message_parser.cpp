@@ -56,6 +56,13 @@ public:
         capacity_ = grown;
     }
     char* data() { return data_; }
+    // Takes the other buffer's bytes (this one is empty), without a copy.
+    void take(GrowBuffer& other)
+    {
+        std::swap(data_, other.data_);
+        std::swap(size_, other.size_);
+        std::swap(capacity_, other.capacity_);
+    }
     size_t size() const { return size_; }
     void resize(size_t size)
     {
@@ -120,7 +127,10 @@ public:
     {
         uint64_t e = expected;
         if (r.size_is_exact) {
-            capacity_ = e < max_capacity ? e : max_capacity;
+            // An exact size is read whole, however large: the buffers grow
+            // as the parts do, and only decoded data is kept. Cutting the
+            // message at a fixed size would lose the end of its last part.
+            capacity_ = e;
         } else {
             capacity_ = e * 4;
             if (capacity_ < min_hint_capacity) capacity_ = min_hint_capacity;
@@ -153,17 +163,15 @@ private:
     int read_line(std::string& out, uint64_t limit)
     {
         out.clear();
+        if (!scratch_) scratch_.reset(new char[read_piece]);
         while (out.size() < limit) {
             size_t room = limit - out.size() < read_piece ? static_cast<size_t>(limit - out.size()) : read_piece;
-            size_t at = out.size();
-            out.resize(at + room);
-            int n = r_.read_line(&out[at], static_cast<int>(room));
+            int n = r_.read_line(scratch_.get(), static_cast<int>(room));
             if (n <= 0) {
-                out.resize(at);
-                if (at == 0) return n;
+                if (out.empty()) return n;
                 break;
             }
-            out.resize(at + static_cast<size_t>(n));
+            out.append(scratch_.get(), static_cast<size_t>(n));
             if (out.back() == '\n') break;
         }
         r_.bytes_read += out.size();
@@ -568,7 +576,10 @@ private:
             b64_->finish();
             GrowBuffer& decoded_bytes = *b64_out_;
             if (in_part_) {
-                part_.write(decoded_bytes.data(), decoded_bytes.size());
+                // A base64 part keeps no lines of its own: the decoded bytes
+                // become its data as they are, without a second copy.
+                if (part_.size() == 0) part_.take(decoded_bytes);
+                else part_.write(decoded_bytes.data(), decoded_bytes.size());
                 complete_part();
             } else {
                 body_.write(decoded_bytes.data(), decoded_bytes.size());
@@ -776,6 +787,7 @@ private:
     std::unique_ptr<GrowBuffer> b64_out_;
     std::unique_ptr<Base64Decoder> b64_;
     std::unique_ptr<UuDecoder> uu_;
+    std::unique_ptr<char[]> scratch_;  // one piece of a line as the reader delivers it
 };
 
 int ReadMail::parse(uint32_t expected, int start_in_body)
