@@ -288,6 +288,7 @@ private:
 
     std::string value_after(size_t prefix_length) const
     {
+        if (prefix_length >= line_.size()) return std::string();
         size_t end = line_.find_first_of("\r\n", prefix_length);
         return line_.substr(prefix_length, (end == std::string::npos ? line_.size() : end) - prefix_length);
     }
@@ -398,10 +399,10 @@ private:
         }
         if (starts_nocase(line_, "Content-Transfer-Encoding:") || starts_nocase(line_, "X-pmuue:")) {
             ++r_.header_count;
-            std::string v = value_after(std::strlen("Content-Transfer-Encoding:"));
+            bool header = starts_nocase(line_, "Content-Transfer-Encoding:");
+            std::string v = value_after(header ? std::strlen("Content-Transfer-Encoding:") : std::strlen("X-pmuue:"));
             size_t b = v.find_first_not_of(" \t");
             v = b == std::string::npos ? "" : v.substr(b);
-            bool header = starts_nocase(line_, "Content-Transfer-Encoding:");
             qp_ = header && starts_nocase(v, "quoted-printable");
             base64_ = false;
             b64_.reset();
@@ -745,6 +746,10 @@ private:
         if (r_.retrieve_mode != 1 && !key_.empty() && r_.debug_level > 0)
             report_stream << "TAVRIN error: Unterminated multipart MIME attachment detected. Data may be incomplete.\r\n";
         if (r_.att_types.count() > r_.att_data.count()) trailing_text();
+        // Entries that no part took (a Content-Type or Content-ID with no
+        // text behind it) go, so the five lists stay in step.
+        for (IteratedListOf* list : {&r_.att_names, &r_.att_types, &r_.att_ids})
+            while (list->count() > r_.att_data.count()) drop_last(*list);
         r_.boundary_stack.clear();
         if (r_.preset_base64 && b64_) {
             b64_->finish();
