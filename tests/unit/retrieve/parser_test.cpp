@@ -312,3 +312,36 @@ TEST(Parser, PiecesOfAnySizeGiveTheSameParse)
         }
     }
 }
+
+// Hostile messages: a header line of megabytes, a header of endless
+// continuations, no line end at all, a hint-sized message past its bound.
+TEST(Parser, HostileMessagesAreBoundedAndParsed)
+{
+    std::string long_value(5 << 20, 'v');
+    std::string folds;
+    for (int i = 0; i < 100000; ++i) folds += " fold" + std::to_string(i) + "\r\n";
+    struct Case {
+        std::string message;
+        const char* what;
+    } cases[] = {
+        {"X-Long: " + long_value + "\r\nSubject: after\r\n\r\nbody\r\n", "long header line"},
+        {"Subject: start\r\n" + folds + "\r\nbody\r\n", "endless continuations"},
+        {"Subject: s\r\n\r\n" + long_value, "a body without any line end"},
+        {long_value, "no line end at all"},
+    };
+    for (const Case& c : cases) {
+        TextReader r(c.message);
+        r.extract_parts = 1;
+        EXPECT_EQ(r.parse_all(), 1) << c.what;
+        EXPECT_EQ(r.bytes_read, c.message.size()) << c.what;
+    }
+    TextReader folded("Subject: start\r\n" + folds + "\r\nbody\r\n");
+    ASSERT_EQ(folded.parse_all(), 1);
+    EXPECT_EQ(folded.hdr_subject.length(), std::string("start").size() + folds.size() - 2 * 100000 - 100000);
+    EXPECT_STREQ(folded.text(), "body\r\n");
+    // A POP3 message of a 1000-byte hint may take 1 MiB, no more: the parse
+    // fails instead of growing without end.
+    TextReader pop("Subject: big\r\n\r\n" + std::string(2 << 20, 'x') + "\r\n.\r\n");
+    pop.size_is_exact = 0;
+    EXPECT_EQ(pop.parse(1000, 0), 0);
+}
