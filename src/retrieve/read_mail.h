@@ -30,6 +30,29 @@ public:
     virtual int close_mailbox() { return 1; }                                                           // 17
     virtual int retrieve_headers(int n);                                                                // 18
     virtual int retrieve(int) { return 0; }                                                             // 19
+    virtual int sort_messages(const char*, const char*) { return 0; }                                   // 20
+    virtual int search_messages(const char*) { return 0; }                                              // 21
+    virtual int message_size(int) { return 0; }                                                         // 22
+    virtual int first_unseen() { return 0; }                                                            // 23
+    virtual int recent_count() { return 0; }                                                            // 24
+    virtual int uid_validity() { return 0; }                                                            // 25
+    virtual int uid_next() { return 0; }                                                                // 26
+    virtual int message_uid(int) { return 0; }                                                          // 27
+    virtual int result_uid(int) { return 0; }                                                           // 28
+    virtual int last_retrieved_number() { return last_retrieved; }                                      // 29
+    virtual const char* seen_flag() { return "\\Seen"; }                                              // 30
+    virtual int list_mailboxes(const char*, int) { return 0; }                                          // 31
+    virtual int create_mailbox(const char*) { return 0; }                                               // 32
+    virtual int subscribe_mailbox(const char*) { return 0; }                                            // 33
+    virtual int unsubscribe_mailbox(const char*) { return 0; }                                          // 34
+    virtual int open_mailbox(const char*, int) { return 0; }                                            // 35
+    virtual int rename_mailbox(const char*, const char*) { return 0; }                                  // 36
+    virtual int copy_message(int, const char*, int) { return 0; }                                       // 37
+    virtual int move_message(int, const char*) { return 0; }                                            // 38
+    virtual int delete_mailbox(const char*) { return 0; }                                               // 39
+    virtual int next_mailbox_name(string&) { return 0; }                                                // 40
+    virtual int select_mailbox(const char*, int) { return 0; }                                          // 41
+    virtual int fetch_sizes(int, int) { return 0; }                                                     // 42
     virtual int read_reply() { return 0; }                                                              // 43
     virtual const char* kind() const = 0;
 

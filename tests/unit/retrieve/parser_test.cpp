@@ -345,3 +345,16 @@ TEST(Parser, HostileMessagesAreBoundedAndParsed)
     pop.size_is_exact = 0;
     EXPECT_EQ(pop.parse(1000, 0), 0);
 }
+
+// An exact size is read exactly: what follows it is not part of the message.
+TEST(Parser, AnExactSizeIsReadExactly)
+{
+    std::string message = crlf("Subject: exact\n\nbody\n");
+    TextReader r(message + "Subject: the next message\r\n\r\nnot this\r\n");
+    ASSERT_EQ(r.parse(static_cast<uint32_t>(message.size()), 0), 1);
+    EXPECT_EQ(r.bytes_read, message.size());
+    EXPECT_STREQ(r.text(), "body\r\n");
+    EXPECT_STREQ(r.seen_flag(), "\\Seen");
+    EXPECT_EQ(r.close_mailbox(), 1);
+    EXPECT_EQ(r.list_mailboxes("*", 0), 0);
+}
