@@ -230,9 +230,6 @@ private:
     {
         if (header_mode() && (!r_.raw_mode || r_.force_unfold) && line_.size() > 3) unfold();
         size_t n = content_length(line_);
-        // A soft line break: the next line is written right behind this one.
-        if (in_body_ && qp_ && n > 0 && line_[n - 1] == '=') line_.resize(n - 1), soft_break_ = true;
-        else soft_break_ = false;
         if (!r_.size_is_exact && n == 1 && line_[0] == '.') {
             end_of_data_ = true;
             r_.parse_done = 1;
@@ -539,6 +536,9 @@ private:
         }
         if (!key_.empty() && is_delimiter()) return part_end(false);
         if (qp_) {
+            // A soft line break: the next line is written right behind this
+            // one. (Looked for only here: a delimiter may end with '=' too.)
+            if (n > 0 && line_[n - 1] == '=') line_.resize(n - 1);
             size_t decoded_length = line_.empty() ? 0 : decode_quoted_printable(&line_[0], line_.size());
             line_.resize(decoded_length);
             return keep_line();
@@ -786,7 +786,7 @@ private:
     uint64_t capacity_ = 0;
     bool in_body_, main_done_, base64_, qp_;
     bool name_pending_ = true, skip_header_end_ = false, mixed_leader_ = false, alternative_ = false;
-    bool in_part_ = false, soft_break_ = false, end_of_data_ = false, failed_ = false, first_part_line_ = false;
+    bool in_part_ = false, end_of_data_ = false, failed_ = false, first_part_line_ = false;
     std::string key_, line_;
     GrowBuffer body_, part_;
     std::unique_ptr<GrowBuffer> b64_out_;

@@ -358,3 +358,18 @@ TEST(Parser, AnExactSizeIsReadExactly)
     EXPECT_EQ(r.close_mailbox(), 1);
     EXPECT_EQ(r.list_mailboxes("*", 0), 0);
 }
+
+// Quoted-printable: soft line breaks join lines, and a boundary that ends
+// with '=' still ends the part.
+TEST(Parser, QuotedPrintableSoftBreaksAndABoundaryEndingWithEquals)
+{
+    TextReader r(crlf("Subject: qp\nContent-Type: multipart/mixed; boundary=\"=_b=\"\n\n--=_b=\n"
+                      "Content-Type: text/plain; name=q.txt\nContent-Transfer-Encoding: quoted-printable\n\n"
+                      "caf=C3=A9 is a long li=\nne\n--=_b=--\n"));
+    r.extract_parts = 1;
+    ASSERT_EQ(r.parse_all(), 1);
+    std::vector<Part> parts = parts_of(r);
+    ASSERT_EQ(parts.size(), 1u);
+    EXPECT_EQ(parts[0].name, "q.txt");
+    EXPECT_EQ(parts[0].data, "caf\xc3\xa9 is a long line");
+}
