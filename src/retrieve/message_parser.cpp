@@ -516,10 +516,19 @@ private:
         }
     }
 
+    // A line that begins with the delimiter text and has after it nothing
+    // but blanks, or the '-' of a close: "--abcdef" is no delimiter of
+    // the boundary "abc".
     bool is_delimiter() const
     {
         if (key_.empty()) return false;
-        return line_.compare(0, key_.size() - 2, key_, 0, key_.size() - 2) == 0;
+        size_t length = key_.size() - 2;
+        if (line_.compare(0, length, key_, 0, length) != 0) return false;
+        size_t end = content_length(line_);
+        if (end <= length || line_[length] == '-') return true;
+        for (size_t i = length; i < end; ++i)
+            if (line_[i] != ' ' && line_[i] != '\t') return false;
+        return true;
     }
 
     void body_line()
@@ -627,6 +636,9 @@ private:
             r_.header_count = 0;
         }
         if (!key_.empty() && r_.extract_parts) in_part_ = true;
+        // The next part has an identifier only if its own header gives one:
+        // an earlier part's would name it, and two files would share a name.
+        r_.hdr_content_id.clear();
         name_pending_ = true;
         qp_ = false;
         in_body_ = false;

@@ -373,3 +373,20 @@ TEST(Parser, QuotedPrintableSoftBreaksAndABoundaryEndingWithEquals)
     EXPECT_EQ(parts[0].name, "q.txt");
     EXPECT_EQ(parts[0].data, "caf\xc3\xa9 is a long line");
 }
+
+// A line that only begins like the delimiter is text, and a part without a
+// Content-ID does not take the one of the part before it.
+TEST(Parser, DelimitersMustStandAloneAndIdentifiersDoNotCarryOver)
+{
+    TextReader r(crlf("Subject: d\nContent-Type: multipart/mixed; boundary=abc\n\n"
+                      "--abc\nContent-Type: image/png\nContent-ID: <one@x>\n\nFIRST\n--abcdef is text\n"
+                      "--abc  \nContent-Type: image/png\n\nSECOND\n--abc--\n"));
+    r.extract_parts = 1;
+    ASSERT_EQ(r.parse_all(), 1);
+    std::vector<Part> parts = parts_of(r);
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(parts[0].data, "FIRST\r\n--abcdef is text");
+    EXPECT_EQ(parts[0].name, "one@x");
+    EXPECT_EQ(parts[1].data, "SECOND");
+    EXPECT_EQ(parts[1].name, "");
+}
