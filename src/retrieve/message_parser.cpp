@@ -452,7 +452,8 @@ private:
         std::string found;
         bool have = plain_parameter(value, parameter, found);
         if (have) {
-            found = decoded(found).c_str();
+            string value = decoded(found);
+            found.assign(value.c_str(), value.length());
         } else {
             string extended, charset;
             if (!extended_parameter(value.c_str(), parameter, extended, charset) || extended.empty()) return;
@@ -531,15 +532,47 @@ private:
         return true;
     }
 
+    // Whether the line is a delimiter of a multipart that encloses the
+    // current one: then the inner ones never closed.
+    bool outer_delimiter()
+    {
+        if (line_.size() < 2 || line_[0] != '-' || line_[1] != '-' || is_delimiter()) return false;
+        std::string current = key_;
+        ListIterator<string> it(r_.boundary_stack);
+        string outer;
+        bool found = false;
+        for (int more = it.first(outer); more && !found; more = it.next(outer)) {
+            key_ = outer.c_str();
+            found = is_delimiter();
+        }
+        key_ = current;
+        return found;
+    }
+
+    // Closes the open inner multiparts as their own close delimiters would.
+    void close_inner_levels()
+    {
+        std::string line = line_;
+        while (!key_.empty() && !is_delimiter() && r_.boundary_stack.count() > 0) {
+            line_ = key_ + "\r\n";
+            part_end(base64_);
+            line_ = line;
+        }
+    }
+
     void body_line()
     {
+        if (!key_.empty() && r_.boundary_stack.count() && outer_delimiter()) {
+            note("unclosed multipart", key_);
+            close_inner_levels();
+            if (!in_body_) return;  // in a part header now, as after a close: the line is dropped
+        }
         size_t n = content_length(line_);
         if (base64_) {
             if (!key_.empty() && is_delimiter()) return part_end(true);
-            if (n == 0) {
-                if (key_.empty()) single_part_base64_end(true);
-                return;
-            }
+            // A blank line inside base64 is dropped: a single-part body ends
+            // with the data, not at a blank line that more base64 follows.
+            if (n == 0) return;
             b64_->write(line_.data(), n);
             return;
         }
@@ -684,7 +717,7 @@ private:
             r_.att_names.add(copy_text(sanitize_file_name(decoded_name.data(), decoded_name.size())));
         }
         while (r_.att_names.count() < count)
-            r_.att_names.add(r_.hdr_content_id.empty() ? nullptr : copy_text(r_.hdr_content_id));
+            r_.att_names.add(r_.hdr_content_id.empty() ? nullptr : copy_text(sanitize_file_name(r_.hdr_content_id)));
         while (r_.att_types.count() < count)
             r_.att_types.add(octet_stream_type ? copy_bytes("application/octet-stream", 24) : nullptr);
         while (r_.att_ids.count() < count) r_.att_ids.add(octet_stream_type ? copy_bytes("", 0) : nullptr);
@@ -755,6 +788,7 @@ private:
             complete_part();
         }
         if (base64_ && b64_ && key_.empty() && !r_.preset_base64) single_part_base64_end(false);
+        if (uu_) uu_close();  // a block the message never ended keeps what it decoded
         if (r_.retrieve_mode != 1 && !key_.empty() && r_.debug_level > 0)
             report_stream << "TAVRIN error: Unterminated multipart MIME attachment detected. Data may be incomplete.\r\n";
         if (r_.att_types.count() > r_.att_data.count()) trailing_text();

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "base/header_words.h"
 #include "base/text_stream.h"
@@ -87,7 +88,10 @@ int ReadMail::retrieve_headers(int n)
 string ReadMail::decoded(const char* text, size_t length)
 {
     string value(text, length);
-    return decode_headers ? decode_header_text(value.c_str(), &word_charset) : value;
+    // Only a value with an encoded word needs decoding (and the decoder
+    // reads C text: a NUL byte of a value without one must not cut it).
+    bool encoded = std::string(text, length).find("=?") != std::string::npos;
+    return decode_headers && encoded ? decode_header_text(value.c_str(), &word_charset) : value;
 }
 
 string ReadMail::subject_or_default() const { return or_default(hdr_subject, "[no subject]"); }
