@@ -15,16 +15,9 @@
 #include <vector>
 
 #include "../../support/command.h"
+#include "../../support/file_text.h"
 
 namespace {
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::string without_cr(std::string text)
 {

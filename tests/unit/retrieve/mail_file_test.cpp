@@ -10,16 +10,9 @@
 #include <string>
 
 #include "../../support/command.h"
+#include "../../support/file_text.h"
 
 namespace {
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class MailFile : public ::testing::Test {
 protected:

@@ -71,6 +71,15 @@ std::vector<Part> parts_of(ReadMail& r)
     return parts;
 }
 
+// The parts of a message parsed with extraction; the parse must succeed.
+std::vector<Part> extracted(const std::string& message)
+{
+    TextReader r(message);
+    r.extract_parts = 1;
+    EXPECT_EQ(r.parse_all(), 1);
+    return parts_of(r);
+}
+
 std::string crlf(const std::string& text)
 {
     std::string out;
@@ -396,52 +405,38 @@ TEST(Parser, DelimitersMustStandAloneAndIdentifiersDoNotCarryOver)
 TEST(Parser, HostileStructuresKeepEveryPartAndEveryNameSafe)
 {
     {
-        TextReader r(crlf("Subject: c\nContent-Type: multipart/mixed; boundary=b\n\n--b\n"
+        std::vector<Part> parts = extracted(crlf("Subject: c\nContent-Type: multipart/mixed; boundary=b\n\n--b\n"
                           "Content-ID: <../../../../pwn>\n\ndata\n--b--\n"));
-        r.extract_parts = 1;
-        ASSERT_EQ(r.parse_all(), 1);
-        std::vector<Part> parts = parts_of(r);
         ASSERT_EQ(parts.size(), 1u);
         EXPECT_EQ(parts[0].name, ".._.._.._.._pwn");  // the identifier names it, made safe like any name
     }
     {
-        TextReader r(crlf("Subject: n\nContent-Type: multipart/mixed; boundary=OUT\n\n"
+        std::vector<Part> parts = extracted(crlf("Subject: n\nContent-Type: multipart/mixed; boundary=OUT\n\n"
                           "--OUT\nContent-Type: multipart/mixed; boundary=IN\n\n--IN\n"
                           "Content-Disposition: attachment; filename=in.txt\n\ninner\n"
                           "--OUT\nContent-Disposition: attachment; filename=out.txt\n\nouter\n--OUT--\n"));
-        r.extract_parts = 1;
-        ASSERT_EQ(r.parse_all(), 1);
         std::string names;
-        for (const Part& p : parts_of(r))
+        for (const Part& p : parts)
             if (!p.name.empty()) names += p.name + "=" + p.data + ";";
         EXPECT_EQ(names, "in.txt=inner;out.txt=outer;");  // the outer delimiter closes the inner level
     }
     {
         std::string a = base64_encode("hello ", 6, 72), b = base64_encode("world", 5, 72);
-        TextReader r(crlf("Subject: b\nContent-Type: application/octet-stream; name=s.bin\n"
-                          "Content-Transfer-Encoding: base64\n\n") + a + "\r\n" + b);
-        r.extract_parts = 1;
-        ASSERT_EQ(r.parse_all(), 1);
-        std::vector<Part> parts = parts_of(r);
+        std::vector<Part> parts = extracted(crlf("Subject: b\nContent-Type: application/octet-stream; name=s.bin\n"
+                                                 "Content-Transfer-Encoding: base64\n\n") + a + "\r\n" + b);
         ASSERT_EQ(parts.size(), 1u);
         EXPECT_EQ(parts[0].data, "hello world");  // a blank line inside base64 is not its end
     }
     {
-        TextReader r(crlf("Subject: uu\n\nbegin 644 kept.txt\n&:&5L;&\\*\n"));
-        r.extract_parts = 1;
-        ASSERT_EQ(r.parse_all(), 1);
-        std::vector<Part> parts = parts_of(r);
+        std::vector<Part> parts = extracted(crlf("Subject: uu\n\nbegin 644 kept.txt\n&:&5L;&\\*\n"));
         ASSERT_EQ(parts.size(), 1u);  // a block never ended keeps what it decoded
         EXPECT_EQ(parts[0].name, "kept.txt");
         EXPECT_EQ(parts[0].data, "hello\n");
     }
     {
         using namespace std::string_literals;
-        TextReader r("Subject: z\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
+        std::vector<Part> parts = extracted("Subject: z\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
                      "Content-Disposition: attachment; filename=\"a\0b.bin\"\r\n\r\nx\r\n--b--\r\n"s);
-        r.extract_parts = 1;
-        ASSERT_EQ(r.parse_all(), 1);
-        std::vector<Part> parts = parts_of(r);
         ASSERT_EQ(parts.size(), 1u);
         EXPECT_EQ(parts[0].name, "a_b.bin");  // a NUL is an unsafe byte, not the end of the name
     }

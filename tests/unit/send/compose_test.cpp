@@ -21,16 +21,9 @@
 #include "send/html_to_text.h"
 #include "send/tp_client.h"
 #include "../../support/command.h"
+#include "../../support/file_text.h"
 
 namespace {
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 using Outcome = CommandResult;
 
