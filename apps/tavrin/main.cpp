@@ -8,7 +8,8 @@
 
 int main(int argc, char** argv)
 {
-    report_stream.set_sink(stdout);
-    error_stream.set_sink(stderr);
+    // Nothing reads the streams back here: they are only echoed.
+    report_stream.set_sink(stdout, false);
+    error_stream.set_sink(stderr, false);
     return engine_main(argc, argv);
 }

@@ -8,7 +8,7 @@ TextStream error_stream;
 void TextStream::write(const char* bytes, size_t length)
 {
     if (!bytes || length == 0) return;
-    text_.append(bytes, length);
+    if (keep_) text_.append(bytes, length);
     if (sink_) {
         std::fwrite(bytes, 1, length, sink_);
         std::fflush(sink_);

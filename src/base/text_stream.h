@@ -26,12 +26,24 @@ public:
 
     const std::string& contents() const { return text_; }
     void clear() { text_.clear(); }
-    // Live echo target (null for none); the text is still accumulated.
-    void set_sink(FILE* sink) { sink_ = sink; }
+    // Live echo target (null for none). The text is still accumulated
+    // unless keep is off: a program that only echoes need not hold all it
+    // ever wrote (a report of a whole mailbox can be large).
+    void set_sink(FILE* sink, bool keep = true)
+    {
+        sink_ = sink;
+        keep_ = keep;
+    }
+    // Writes out what the live echo target holds.
+    void flush()
+    {
+        if (sink_) std::fflush(sink_);
+    }
 
 private:
     std::string text_;
     FILE* sink_ = nullptr;
+    bool keep_ = true;
 };
 
 extern TextStream report_stream;

@@ -8,12 +8,11 @@
 
 int send_driver() { return send_mail(); }
 
-// Of the readers only the file reader is in this build; a run that needs
-// another fails and says so, rather than pretending to have received
-// anything.
+// The IMAP reader is not in this build yet; a run that needs it fails and
+// says so, rather than pretending to have received anything.
 int receive_driver()
 {
-    if (run_state().reader_kind == ReaderKind::file) return receive_mail();
+    if (run_state().reader_kind != ReaderKind::imap) return receive_mail();
     error_stream << "Could not receive: the " << run_state().current_reader().kind()
                  << " reader is not available in this build\r\n";
     return 1;

@@ -107,6 +107,7 @@ struct OptionState {
     string rmfile;
     string exec, filter, log, harvest;
     int size = 0, bs = 0, uid = 0, kbs = 0;
+    int message_count = 0;  // the count the reader gave after login
     int quiet = 0;
 
     // IMAP folders and access control

@@ -1,226 +1,409 @@
-// The receive driver as far as the file reader takes it: one message file
-// (or the files of a folder) parsed, reported, written to an output file
-// and its parts stored in the extract folder.
+// The receive driver: credentials, connecting and logging in, the count
+// and the summary line, the walk over the selected messages (filters,
+// retrieval, "-exec:", output, read receipts, relay, deletion), the bulk
+// deletion and the end with its transfer summary.
+//
+// A message is deleted only after everything asked of it succeeded: its
+// output and parts were written, its command exited with 0, its relay
+// took it. Whatever fails leaves it on the server.
 #include "engine/receive_driver.h"
 
-#include <cerrno>
+#include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <ctime>
-#include <memory>
 #include <string>
 
 #include "base/text_stream.h"
 #include "base/text_utils.h"
+#include "engine/external_commands.h"
 #include "engine/labels.h"
+#include "engine/message_file.h"
+#include "engine/message_report.h"
 #include "engine/option_state.h"
 #include "engine/run_state.h"
-#include "platform/nocase.h"
+#include "engine/send_driver.h"
 
 namespace {
 
-// CR LF pairs to LF.
-std::string lf_lines(const char* data, size_t length)
+constexpr size_t max_password = 1023;
+
+int level_number(const OptionState& o) { return static_cast<int>(std::strtol(o.level.c_str(), nullptr, 10)); }
+
+bool uses_certificate(const OptionState& o) { return !o.cert.empty() || level_number(o) >= 2; }
+
+const char* certificate_file(const OptionState& o)
 {
-    std::string out;
-    out.reserve(length);
-    for (size_t i = 0; i < length; ++i) {
-        if (data[i] == '\r' && i + 1 < length && data[i + 1] == '\n') continue;
-        out += data[i];
+    return (o.ssl || o.tls) && !o.cert.empty() ? o.cert.c_str() : nullptr;
+}
+
+bool delete_mode(const OptionState& o) { return o.rm || o.unrm; }
+
+// Something asked of each message in turn, which the bulk deletion would
+// skip: with any of these the messages go through the loop (and are
+// deleted there) even when "-rm" made the run brief and quiet.
+bool per_message_work(const OptionState& o)
+{
+    return !o.pat.empty() || !o.spat.empty() || !o.masq.empty() || !o.alias.empty() || !o.file.empty() ||
+           !o.exec.empty() || !o.filter.empty() || !o.harvest.empty() || !o.relay_host.empty() || o.receipt;
+}
+
+// One blank-delimited word from standard input.
+string read_password()
+{
+    report_stream << "Password: \r\n";
+    report_stream.flush();
+    std::string word;
+    int c;
+    while ((c = std::getchar()) != EOF && (c == ' ' || c == '\t' || c == '\r' || c == '\n')) {}
+    while (c != EOF && c != ' ' && c != '\t' && c != '\r' && c != '\n' && word.size() < max_password) {
+        word += static_cast<char>(c);
+        c = std::getchar();
     }
-    return out;
+    report_stream << "\r\n";
+    return word.c_str();
 }
 
-bool is_text_type(const string& type)
+bool credentials(OptionState& o)
 {
-    return nocase_compare_n(type.c_str(), "text", 4) == 0 || nocase_compare(type.c_str(), "message/rfc822") == 0;
+    bool certificate = uses_certificate(o);
+    if (o.user.empty() && !certificate) {
+        error_stream << "Missing userid\r\n";
+        return false;
+    }
+    if (o.pass.empty() && !certificate && !o.web_mode && o.log.empty()) o.pass = read_password();
+    if (o.pass.empty() && !certificate) {
+        error_stream << "Missing password\r\n";
+        return false;
+    }
+    return true;
 }
 
-class Output {
-public:
-    explicit Output(FILE* file) : file_(file) {}
-    void write(const char* data, size_t length)
+void configure_reader(ReadMail& r, const OptionState& o)
+{
+    r.timeout = process_state().timeout;
+    r.set_buffer_size(o.bufsiz);
+    r.debug_level = o.verbose > 1 ? o.verbose : 0;
+    r.use_tls = o.ssl;
+    r.use_starttls = o.tls;
+    r.challenge_auth = o.apop;
+    r.firewall_line = o.firewall;
+    r.tunnel_host = o.tunnel_host;
+    r.tunnel_port = o.tunnel_port;
+}
+
+// The first address of an address list ("A <a@x>, b@y" gives a@x).
+string first_address(const string& list)
+{
+    std::string text = list.c_str();
+    if (text.find('<') == std::string::npos) text = text.substr(0, text.find(','));
+    size_t start = text.find_first_not_of(" \t");
+    string address = address_only(start == std::string::npos ? "" : text.c_str() + start);
+    return is_valid_address(address.c_str()) ? address : string();
+}
+
+struct Summary {
+    time_t start_time = time(nullptr);
+    clock_t start_clock = clock();
+    uint64_t total_bytes = 0;
+
+    void write() const
     {
-        if (file_) {
-            if (length && std::fwrite(data, 1, length, file_) != length) failed_ = true;
-        } else {
-            report_stream.write(data, length);
-        }
+        long long ms = static_cast<long long>(time(nullptr) - start_time) * 1000;
+        if (ms == 0) ms = static_cast<long long>((clock() - start_clock) * 1000 / CLOCKS_PER_SEC);
+        if (ms == 0) ms = 1;
+        double kbs = static_cast<double>(total_bytes) / 1024.0 / static_cast<double>(ms) * 1000.0;
+        report_stream << "Received " << static_cast<long long>(total_bytes) << " bytes in "
+                      << format_double(static_cast<double>(ms) / 1000.0).c_str() << " seconds ("
+                      << format_double(kbs).c_str() << " KB/s)\r\n";
     }
-    void write(const std::string& text) { write(text.data(), text.size()); }
-    void write(const string& text) { write(text.c_str(), text.length()); }
-    void write(const char* text) { write(text, std::strlen(text)); }
-    bool failed() const { return failed_; }
-
-private:
-    FILE* file_;
-    bool failed_ = false;
 };
 
-// The parts of the message just parsed: text parts into the output, named
-// parts into files. False when a part could not be stored.
-bool write_parts(ReadMail& r, Output& out, bool to_file)
-{
-    const OptionState& o = options();
-    bool stored_all = true;
-    while (const char* data = r.next_attachment()) {
-        size_t size = static_cast<size_t>(r.body_length);
-        string name = r.attachment_filename();
-        string type = r.attachment_mime_type();
-        if (o.verbose > 0)
-            report_stream << "Get Attachment '" << name << "' " << static_cast<long long>(size)
-                          << " bytes of data, MIME-type = " << type << "\r\n";
-        if (name.empty()) {
-            if (!to_file) out.write("\r\n");
-            out.write(lf_lines(data, size));
-            out.write("\r\n");
-            continue;
+// What became of one message.
+enum class Handled {
+    done,       // everything asked for was done: it may be deleted
+    kept,       // skipped or not fully handled: it stays where it is
+    end_loop,   // no more messages
+    end_run,    // the run ends with 1 (the reader is disconnected)
+};
+
+class ReceiveRun {
+public:
+    ReceiveRun(OptionState& o, RunState& rs) : o_(o), rs_(rs), r_(rs.current_reader()) {}
+
+    int run()
+    {
+        if (!credentials(o_)) return 1;
+        Summary summary;
+        if (!connect()) return 1;
+        if (!log_in()) return 1;
+        int count = r_.get_message_count();
+        o_.message_count = count;
+        if (o_.xit) {
+            r_.disconnect();
+            return count;
         }
-        if (!o.attachments_wanted) continue;
-        out.write("Attachment: ");
-        bool text = o.text || is_text_type(type);
-        if (!write_attachment_file(o.extract_path, name, data, size, text)) stored_all = false;
-        out.write(name);
-        char sizes[64];
-        std::snprintf(sizes, sizeof sizes, " (%llu bytes)", static_cast<unsigned long long>(size));
-        out.write(sizes, std::strlen(sizes));
-        if (!to_file) out.write(" (" + std::string(type.c_str()) + ")");
-        out.write("\r\n");
-        if (to_file) out.write("\r\n");
-    }
-    return stored_all;
-}
+        if (summary_wanted())
+            report_stream << label("STRING_Thereare") << " " << count << " " << label("STRING_Messageswaiting")
+                          << " (" << static_cast<long long>(r_.body_length) << " bytes)\r\n";
+        set_parse_flags();
+        if (!o_.harvest.empty() && !(harvest_ = std::fopen(o_.harvest.c_str(), "a")))
+            error_stream << "Could not open harvest file: '" << o_.harvest << "'\r\n";
 
-void header_lines(ReadMail& r)
-{
-    const OptionState& o = options();
-    struct Line {
-        const char* key;
-        string value;
-    };
-    string sender = r.sender();
-    report_stream << r.subject_or_default() << "\r\n";
-    const Line lines[] = {
-        {"STRING_Date", r.date_or_unknown()},
-        {"STRING_ReceiptTo", r.notification_address()},
-        {"STRING_Importance", string(r.priority_text())},
-        {"STRING_Sensitivity", r.sensitivity_text()},
-        {"STRING_Organization", o.org},
-        {"STRING_From", sender},
-        {"STRING_Replyto", r.reply_address() == sender ? string() : r.reply_address()},
-        {"STRING_To", r.to_or_unknown()},
-        {"STRING_Cc", r.cc_text()},
-    };
-    for (const Line& l : lines) {
-        bool always = std::strcmp(l.key, "STRING_Date") == 0 || std::strcmp(l.key, "STRING_From") == 0 ||
-                      std::strcmp(l.key, "STRING_To") == 0;
-        if (!always && l.value.empty()) continue;
-        report_stream << label(l.key) << ": " << l.value << "\r\n";
+        int result = walk(count, summary);
+        if (result != 0) return finish(result, summary, false);
+        bulk_deletion(count);
+        return finish(0, summary, true);
     }
-}
 
-// One message, after it was retrieved; false when it could not be written.
-bool report_message(ReadMail& r, int sequence)
-{
-    const OptionState& o = options();
-    if (!o.raw && !o.quiet) report_stream << sequence << ". ";
-    if (!o.sep.empty() && o.file.empty()) report_stream << o.sep << "\n";
-    if (!o.raw && !o.quiet) header_lines(r);
-    if (!o.brief && !o.raw && !o.quiet) report_stream << "\r\n";
-    bool ok = true;
-    if (!o.file.empty()) {
-        FILE* f = std::fopen(o.file.c_str(), "ab");
-        if (!f) {
-            error_stream << "Could not open output file: '" << o.file << "' (" << std::strerror(errno) << ")\r\n";
+private:
+    bool connect()
+    {
+        const ReaderMode& mode = reader_mode(rs_.reader_kind);
+        host_ = o_.*mode.host;
+        port_ = rs_.reader_kind == ReaderKind::file ? string() : o_.*mode.port;
+        configure_reader(r_, o_);
+        int result = 0;
+        for (int attempt = 0; attempt <= o_.retries && attempt >= 0; ++attempt) {
+            result = r_.open_connection(host_, port_, certificate_file(o_), level_number(o_));
+            if (result > 0) return true;
+        }
+        error_stream << "Could not connect to: " << host_ << ":" << port_ << ", error= " << result << "\r\n";
+        r_.disconnect();
+        return false;
+    }
+
+    bool log_in()
+    {
+        if (o_.preauth || uses_certificate(o_)) return true;
+        if (r_.login(o_.user.c_str(), o_.pass.c_str()) >= 1) return true;
+        error_stream << "Could not log in as '" << o_.user << "' to: " << host_ << ":" << port_ << "\r\n"
+                     << r_.reply << "\r\n";
+        r_.disconnect();
+        return false;
+    }
+
+    bool summary_wanted() const
+    {
+        return (!o_.html || o_.brief) && o_.list_pattern.empty() && !o_.raw && !delete_mode(o_) && o_.masq.empty() &&
+               (!o_.quiet || o_.brief);
+    }
+
+    void set_parse_flags()
+    {
+        r_.decode_headers = o_.dh;
+        r_.raw_mode = o_.raw;
+        r_.purge = o_.purge;
+        r_.force_unfold = !o_.relay_host.empty();
+        r_.extract_parts = o_.extract && !o_.raw ? 1 : 0;
+        r_.prefer_html = o_.html;
+        r_.retrieve_mode = o_.brief && o_.relay_host.empty() ? 1 : 0;
+    }
+
+    bool bulk_deletes() const { return delete_mode(o_) && o_.brief && o_.quiet && !per_message_work(o_); }
+
+    int walk(int count, Summary& summary)
+    {
+        int first = o_.msg_number;
+        if (count < first || bulk_deletes() || o_.management_only || o_.purge) return 0;
+        for (int n = first < 1 ? 1 : first; n <= o_.first && n <= count; ++n) {
+            ++sequence_;
+            switch (handle(n, summary)) {
+            case Handled::done:
+                if (delete_mode(o_) && !delete_one(n)) return 1;
+                break;
+            case Handled::kept: break;
+            case Handled::end_loop: return 0;
+            case Handled::end_run: return 1;
+            }
+            if (n == INT32_MAX) break;
+        }
+        return 0;
+    }
+
+    // The filters of "-masq:"/"-alias:", "-pat:"/"-nopat:", "-spat:"/"-nospat:".
+    Handled filter(int n)
+    {
+        bool by_to = !o_.masq.empty() || !o_.alias.empty();
+        if (!by_to && o_.pat.empty() && o_.spat.empty()) return Handled::done;
+        int got = r_.retrieve_headers(n);
+        if (got < 1) {
+            // A header that could not be had: the loop ends, unless the
+            // connection went with it, which the run must not call success.
+            if (got < 0 && r_.connected()) return Handled::end_loop;
+            return retrieval_failed(n, got);
+        }
+        if (by_to) {
+            string to = r_.to_or_unknown();
+            bool found = false;
+            if (!o_.alias.empty()) translate_address_list(to.c_str(), found);
+            if (!found && !o_.masq.empty()) found = count_display_name_matches(to.c_str(), o_.masq.c_str()) != 0;
+            if (!found) return Handled::kept;
+        }
+        if (!o_.pat.empty() &&
+            match_pattern(r_.subject_or_default().c_str(), o_.pat.c_str(), true, true) == (o_.pat_negative != 0))
+            return Handled::kept;
+        if (!o_.spat.empty() &&
+            match_pattern(r_.sender().c_str(), o_.spat.c_str(), true, true) == (o_.spat_negative != 0))
+            return Handled::kept;
+        return Handled::done;
+    }
+
+    Handled retrieval_failed(int n, int result)
+    {
+        error_stream << "Could not retrieve message (" << n << "/" << n << "), error= " << result << "\r\n";
+        r_.disconnect();
+        return Handled::end_run;
+    }
+
+    Handled handle(int n, Summary& summary)
+    {
+        Handled passed = filter(n);
+        if (passed != Handled::done) return passed;
+        int got = r_.retrieve(n);
+        if (got < 1) return retrieval_failed(n, got);
+        if (!o_.filter.empty()) return Handled::kept;
+        if (!o_.exec.empty()) {
+            bool ran = pipe_to_command(o_.exec, r_.text(), static_cast<size_t>(r_.body_length), true);
+            return ran ? Handled::done : Handled::kept;
+        }
+        summary.total_bytes += static_cast<uint64_t>(r_.message_size(n));
+        return report(n);
+    }
+
+    // The message as the user sees it; the run ends when a receipt or the
+    // relay cannot be connected.
+    Handled report(int n)
+    {
+        if (!o_.raw && !o_.quiet) report_stream << sequence_ << ". ";
+        copy_message_fields(r_);
+        string reply_address = r_.reply_address();
+        if (harvest_ && !reply_address.empty() && reply_address != "[unknown]")
+            std::fprintf(harvest_, "%s\r\n", reply_address.c_str());
+        if (!o_.sep.empty() && o_.file.empty()) report_stream << o_.sep << "\n";
+        if (!o_.reply && !o_.forward && !o_.raw && !o_.quiet &&
+            !write_header_lines(r_, n, [this] { return read_receipt(); }))
+            return Handled::end_run;
+        if (!o_.brief && !o_.raw && !o_.quiet) report_stream << "\r\n";
+        ReportOutcome outcome = write_message_body(r_);
+        if (outcome.pgp_failed) pgp_failed_ = true;
+        Handled handled = outcome.stored ? Handled::done : Handled::kept;
+        if (!outcome.stored) stored_all_ = false;
+        if (o_.file.empty() && !o_.relay_host.empty()) handled = relay();
+        if (!o_.quiet) report_stream << "\r\n";
+        return handled;
+    }
+
+    int connect_transport(TpClient& t, const string& host, string& port)
+    {
+        const TransportMode& mode = transport_mode(o_.news ? TransportKind::news : TransportKind::smtp);
+        port = o_.*mode.port;
+        return t.open_connection(host.c_str(), port.c_str(), certificate_file(o_), level_number(o_));
+    }
+
+    // "-mdn" when the message asks for one, "-receipt" always: one empty
+    // message "Read: <subject> (RECEIPT)" to the notification address or
+    // the sender, from the address the message was sent to.
+    bool read_receipt()
+    {
+        string notify = r_.notification_address();
+        if (!((o_.receipt == 1 && !notify.empty()) || o_.receipt == 2)) return true;
+        TpClient& t = rs_.current_transport();
+        const TransportMode& mode = transport_mode(o_.news ? TransportKind::news : TransportKind::smtp);
+        string host = o_.*mode.host, port;
+        int r = connect_transport(t, host, port);
+        if (r < 0) {
+            error_stream << "Could not connect to: " << host << ":" << port << ", error= " << r << "\r\n";
+            r_.disconnect();
             return false;
         }
-        Output out(f);
-        bool text_mode = is_text_type(r.attachment_mime_type()) && !o.raw;
-        if (!o.sep.empty()) out.write(std::string(o.sep.c_str()) + "\r\n");
-        if (o.raw || !o.relay_host.empty()) {
-            out.write(r.text(), static_cast<size_t>(r.body_length));
-        } else if (r.attachment_count() == 0) {
-            out.write(text_mode ? lf_lines(r.text(), static_cast<size_t>(r.body_length))
-                                : std::string(r.text(), static_cast<size_t>(r.body_length)));
+        Envelope e;
+        e.from = first_address(r_.to_or_unknown());
+        e.to = notify.empty() ? r_.sender() : notify;
+        e.subject = string("Read: ") + r_.subject_or_default() + " (RECEIPT)";
+        if (e.from.empty()) {
+            error_stream << "Could not send the read receipt: the message names no address it was sent to\r\n";
+        } else {
+            int quiet = o_.quiet;
+            o_.quiet = 1;
+            send_with_summary(t, e, std::string(), 1);
+            o_.quiet = quiet;
         }
-        out.write("\r\n\r\n");
-        if (o.verbose > 0) report_stream << "Get body, length = " << static_cast<long long>(r.body_length) << " bytes\r\n";
-        ok = write_parts(r, out, true);
-        if (out.failed() || std::fclose(f) != 0) {
-            error_stream << "Could not write output file: '" << o.file << "'\r\n";
-            ok = false;
-        }
-    } else if (!o.brief && !o.quiet && o.relay_host.empty()) {
-        Output out(nullptr);
-        if (r.attachment_count() == 0) {
-            std::string body(r.text(), static_cast<size_t>(r.body_length));
-            out.write(o.raw || is_text_type(r.attachment_mime_type()) ? lf_lines(body.data(), body.size()) : body);
-        }
-        out.write("\r\n\r\n");
-        ok = write_parts(r, out, false);
-        out.write("\r\n");
+        t.disconnect();
+        return true;
     }
-    if (!o.quiet) report_stream << "\r\n";
-    return ok;
-}
+
+    // The message as received, to the relay host: through the message file
+    // reader, which takes the envelope from its header (and the "-to:"
+    // given for the run, when there is one).
+    Handled relay()
+    {
+        TpClient& t = rs_.current_transport();
+        string port;
+        int r = connect_transport(t, o_.relay_host, port);
+        if (r < 0) {
+            error_stream << "Could not connect to relay: " << o_.relay_host << ":" << port << ", error= " << r << "\r\n";
+            r_.disconnect();
+            return Handled::end_run;
+        }
+        std::string text(r_.text(), static_cast<size_t>(r_.body_length));
+        MessageFileOutcome sent = read_message_file(true, text, o_.cnt, o_.saved_to, string(), string());
+        if (!sent.all_sent() || t.complete() <= 0) {
+            error_stream << "Could not send to relay: " << o_.relay_host << ":" << port << ", error= -1\r\n";
+            t.disconnect();
+            if (o_.ns) return Handled::kept;
+            r_.disconnect();
+            return Handled::end_run;
+        }
+        t.disconnect();
+        return Handled::done;
+    }
+
+    bool delete_one(int n)
+    {
+        if (!o_.quiet)
+            report_stream << label(o_.unrm ? "STRING_UnDeletemessage" : "STRING_Deletemessage") << n << "\r\n";
+        int r = o_.unrm ? r_.undelete_message(n) : r_.delete_message(n);
+        if (r >= 1) return true;
+        error_stream << "Could not delete message, error= " << r << "\r\n";
+        r_.disconnect();
+        return false;
+    }
+
+    void bulk_deletion(int count)
+    {
+        if (!bulk_deletes()) return;
+        int last = count < o_.first ? count : o_.first;
+        for (int n = o_.msg_number < 1 ? 1 : o_.msg_number; n <= last; ++n) {
+            report_stream << label(o_.unrm ? "STRING_UnDeletemessage" : "STRING_Deletemessage") << " " << n << "\r\n";
+            if (o_.unrm) r_.undelete_message(n);
+            else r_.delete_message(n);
+            if (n == INT32_MAX) break;
+        }
+    }
+
+    int finish(int result, const Summary& summary, bool disconnect)
+    {
+        if (harvest_ && std::fclose(harvest_) != 0) {
+            error_stream << "Could not write harvest file: '" << o_.harvest << "'\r\n";
+            result = 1;
+        }
+        harvest_ = nullptr;
+        if (disconnect) r_.disconnect();
+        if (result != 0) return result;
+        if (o_.kbs) summary.write();
+        return pgp_failed_ || !stored_all_ ? 1 : 0;
+    }
+
+    OptionState& o_;
+    RunState& rs_;
+    ReadMail& r_;
+    string host_, port_;
+    FILE* harvest_ = nullptr;
+    int sequence_ = 0;
+    bool pgp_failed_ = false, stored_all_ = true;
+};
 
 }  // namespace
 
-bool write_attachment_file(const string& directory, string& name, const char* data, size_t length, bool text)
-{
-    string path = unique_file_name(directory, name, options().unique != 0);
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        error_stream << "Could not create attachment file: '" << path << "': " << std::strerror(errno) << "\r\n";
-        return false;
-    }
-    std::string converted;
-    if (text) {
-        converted = lf_lines(data, length);
-        data = converted.data();
-        length = converted.size();
-    }
-    bool ok = (length == 0 || std::fwrite(data, 1, length, f) == length);
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) error_stream << "Could not write attachment file: '" << path << "': " << std::strerror(errno) << "\r\n";
-    return ok;
-}
-
-int receive_mail()
-{
-    OptionState& o = options();
-    RunState& rs = run_state();
-    ReadMail& r = rs.current_reader();
-    const ReaderMode& mode = reader_mode(rs.reader_kind);
-    string host = o.*mode.host;
-    string port = rs.reader_kind == ReaderKind::file ? string() : o.*mode.port;
-    r.timeout = process_state().timeout;
-    int result = r.open_connection(host, port, nullptr, 0);
-    if (result <= 0) {
-        error_stream << "Could not connect to: " << host << ":" << port << ", error= " << result << "\r\n";
-        return 1;
-    }
-    int count = r.get_message_count();
-    if (!o.html && !o.raw && !o.rm && o.masq.empty() && !o.quiet)
-        report_stream << label("STRING_Thereare") << " " << count << " " << label("STRING_Messageswaiting") << " ("
-                      << static_cast<long long>(r.body_length) << " bytes)\r\n";
-    r.decode_headers = o.dh;
-    r.raw_mode = o.raw;
-    r.prefer_html = o.html;
-    r.extract_parts = o.extract && !o.raw ? 1 : 0;
-    r.retrieve_mode = o.brief && o.relay_host.empty() ? 1 : 0;
-    r.debug_level = o.verbose > 1 ? o.verbose : 0;
-    int failed = 0, sequence = 0;
-    for (int n = o.msg_number < 1 ? 1 : o.msg_number; n <= count && n <= o.first; ++n) {
-        ++sequence;
-        int got = r.retrieve(n);
-        if (got < 1) {
-            error_stream << "Could not retrieve message (" << n << "/" << n << "), error= " << got << "\r\n";
-            r.disconnect();
-            return 1;
-        }
-        if (!report_message(r, sequence)) failed = 1;
-    }
-    r.disconnect();
-    return failed;
-}
+int receive_mail() { return ReceiveRun(options(), run_state()).run(); }

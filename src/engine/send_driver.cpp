@@ -105,13 +105,6 @@ bool collect_body(const OptionState& o, std::string& body, string& content_base)
     return true;
 }
 
-std::string format_double(double v)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", v);
-    return text;
-}
-
 struct ServerChoice {
     string dns_server;
     List<Server> exchangers;
@@ -178,6 +171,13 @@ bool connect_transport(const OptionState& o, TpClient& t, ServerChoice& choice, 
 }
 
 }  // namespace
+
+std::string format_double(double v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+}
 
 bool send_with_summary(TpClient& t, const Envelope& e, const std::string& body, int count)
 {

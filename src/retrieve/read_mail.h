@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/lists.h"
 #include "base/text_string.h"
@@ -117,6 +118,8 @@ private:
     size_t body_size_ = 0;
 };
 
+// A POP3 mailbox: greeting with its APOP time stamp, STLS, APOP or
+// USER/PASS, STAT and LIST, RETR or TOP handed to the parser, DELE, QUIT.
 class PopClient : public ReadMail {
 public:
     PopClient()
@@ -124,7 +127,38 @@ public:
         size_is_exact = 0;
         dot_stuffed = 1;
     }
+    ~PopClient() override;
     const char* kind() const override { return "POP3"; }
+
+    int disconnect() override;                                                                          // 11
+    int open_connection(const string& host, const string& port, const char* cert, int verify) override;  // 12
+    int login(const char* user, const char* password) override;                                         // 13
+    int get_message_count() override { return message_count; }                                         // 14
+    int delete_message(int n) override;                                                                 // 15
+    int retrieve(int n) override;                                                                       // 19
+    int message_size(int n) override;                                                                   // 22
+    // One reply line: 1 for "+", -1 for "-", 0 for anything else; a failed
+    // read closes the connection and is returned.
+    int read_reply() override;  // 43
+    int quit();
+
+    // The longest reply line kept (the rest of a longer one is dropped).
+    static constexpr int reply_limit = 511;
+
+    string apop_timestamp;
+    int stls_offered = 0;
+
+private:
+    int read_capabilities();
+    int read_sizes();
+    // Sizes by message number, as LIST gave them: in order of the lines,
+    // so a server that claims a huge count costs only what it sends.
+    struct Size {
+        int number;
+        int32_t size;
+    };
+    std::vector<Size> message_sizes_;
+    bool sizes_sorted_ = true;
 };
 
 class ImapClient : public ReadMail {
