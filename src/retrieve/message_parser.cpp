@@ -754,6 +754,17 @@ private:
         uu_.reset(new UuDecoder(line_.c_str()));
         uu_->dot_removal = r_.dot_stuffed;
         if (r_.extract_parts && key_.empty()) {
+            // The message's own type belongs to its text, never to the
+            // block (a binary file taken for text would lose its CR LF
+            // bytes): the text so far becomes a part of that type, in its
+            // place before the block.
+            if (size_t n = body_.size()) {
+                r_.att_data.add(body_.release());
+                fill_lists(n, false, false);
+            }
+            for (IteratedListOf* list : {&r_.att_names, &r_.att_types, &r_.att_ids})
+                while (list->count() > r_.att_data.count()) drop_last(*list);
+            uu_extracted_ = true;
             // Like every other name, the block's own: never a path.
             std::string name = uu_->name.c_str();
             r_.att_names.add(copy_text(sanitize_file_name(name.data(), name.size())));
@@ -791,7 +802,8 @@ private:
         if (uu_) uu_close();  // a block the message never ended keeps what it decoded
         if (r_.retrieve_mode != 1 && !key_.empty() && r_.debug_level > 0)
             report_stream << "TAVRIN error: Unterminated multipart MIME attachment detected. Data may be incomplete.\r\n";
-        if (r_.att_types.count() > r_.att_data.count()) trailing_text();
+        // Text after a block is a part like the text before it.
+        if (r_.att_types.count() > r_.att_data.count() || (uu_extracted_ && body_.size())) trailing_text();
         // Entries that no part took (a Content-Type or Content-ID with no
         // text behind it) go, so the five lists stay in step.
         for (IteratedListOf* list : {&r_.att_names, &r_.att_types, &r_.att_ids})
@@ -832,7 +844,7 @@ private:
     uint64_t capacity_ = 0;
     bool in_body_, main_done_, base64_, qp_;
     bool name_pending_ = true, skip_header_end_ = false, mixed_leader_ = false, alternative_ = false;
-    bool in_part_ = false, end_of_data_ = false, failed_ = false, first_part_line_ = false;
+    bool in_part_ = false, end_of_data_ = false, failed_ = false, first_part_line_ = false, uu_extracted_ = false;
     std::string key_, line_;
     GrowBuffer body_, part_;
     std::unique_ptr<GrowBuffer> b64_out_;

@@ -272,10 +272,32 @@ TEST(Parser, UuBlockBecomesANamedPartAndItsNameCannotBeAPath)
     r.extract_parts = 1;
     ASSERT_EQ(r.parse_all(), 1);
     std::vector<Part> parts = parts_of(r);
-    ASSERT_EQ(parts.size(), 1u);
-    EXPECT_EQ(parts[0].name, ".._evil.txt");
-    EXPECT_EQ(parts[0].type, "application/octet-stream");
-    EXPECT_EQ(parts[0].data, "hello\n");
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(parts[0].data, "text before\r\n");  // the text before the block is kept, in its place
+    EXPECT_EQ(parts[1].name, ".._evil.txt");
+    EXPECT_EQ(parts[1].type, "application/octet-stream");
+    EXPECT_EQ(parts[1].data, "hello\n");
+}
+
+TEST(Parser, UuBlockInATextMessageIsBinaryAndTheTextAroundItStays)
+{
+    // "\r\n" inside the file: a block taken for text would lose its CR.
+    std::string file = "a\r\nb";
+    std::string m = crlf("Subject: uu\nContent-Type: text/plain\n\ntext before\nbegin 644 pic.bin\n$80T*8@``\n`\nend\n"
+                         "text after\n");
+    TextReader r(m);
+    r.extract_parts = 1;
+    ASSERT_EQ(r.parse_all(), 1);
+    std::vector<Part> parts = parts_of(r);
+    ASSERT_EQ(parts.size(), 3u);
+    EXPECT_EQ(parts[0].name, "");
+    EXPECT_EQ(parts[0].type.rfind("text/plain", 0), 0u) << parts[0].type;
+    EXPECT_EQ(parts[0].data, "text before\r\n");
+    EXPECT_EQ(parts[1].name, "pic.bin");
+    EXPECT_EQ(parts[1].type, "application/octet-stream");
+    EXPECT_EQ(parts[1].data, file);
+    EXPECT_EQ(parts[2].name, "");
+    EXPECT_EQ(parts[2].data, "text after\r\n");
 }
 
 TEST(Parser, RawModeKeepsTheMessageByteForByte)
