@@ -32,9 +32,10 @@ protected:
     {
         if (!fixtures::have_program("postfix") || !fixtures::have_program("dovecot")) return;
         dir = fixtures::temp_folder();
-        for (std::string* p : {&smtp, &smtps, &smtp_login, &lmtp, &auth, &imap, &pop3}) *p = closed_port();
+        for (std::string* p : {&smtp, &smtps, &smtp_login, &lmtp, &auth, &imap, &pop3, &imaps, &pop3s})
+            *p = closed_port();
         std::string cmd = fixtures::script("mail_servers") + " start " + dir + " " + smtp + " " + smtps + " " +
-                          smtp_login + " " + lmtp + " " + auth + " " + imap + " " + pop3;
+                          smtp_login + " " + lmtp + " " + auth + " " + imap + " " + pop3 + " " + imaps + " " + pop3s;
         for (const char* u : users) cmd += std::string(" ") + u;
         started = std::system((cmd + " >" + dir + "/fixture.log 2>&1").c_str()) == 0;
     }
@@ -83,12 +84,12 @@ protected:
             .out;
     }
 
-    static std::string dir, smtp, smtps, smtp_login, lmtp, auth, imap, pop3;
+    static std::string dir, smtp, smtps, smtp_login, lmtp, auth, imap, pop3, imaps, pop3s;
     static bool started;
 };
 
 std::string Postfix::dir, Postfix::smtp, Postfix::smtps, Postfix::smtp_login, Postfix::lmtp, Postfix::auth,
-    Postfix::imap, Postfix::pop3;
+    Postfix::imap, Postfix::pop3, Postfix::imaps, Postfix::pop3s;
 bool Postfix::started = false;
 
 }  // namespace
