@@ -1,0 +1,305 @@
+// Receiving over POP3 from Dovecot: messages seeded into the Maildir (built
+// by Python's email package), fetched, reported, extracted and deleted;
+// what stays on the server is read back from the Maildir after QUIT.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "../support/command.h"
+#include "../support/fixtures.h"
+#include "../support/loopback_peer.h"
+
+namespace {
+
+using Result = CommandResult;
+
+// Implicit TLS: "-ssl" always takes the POP3 port 995.
+const char* const pop3s_port = "995";
+const char* const seeds[] = {"plain", "mixed", "utf8", "uu", "twin"};
+
+class Pop3 : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!fixtures::have_program("postfix") || !fixtures::have_program("dovecot")) return;
+        dir = fixtures::temp_folder();
+        for (std::string* p : {&smtp, &smtps, &smtp_login, &lmtp, &auth, &imap, &pop3, &imaps}) *p = closed_port();
+        std::string cmd = fixtures::script("mail_servers") + " start " + dir + " " + smtp + " " + smtps + " " +
+                          smtp_login + " " + lmtp + " " + auth + " " + imap + " " + pop3 + " " + imaps + " " +
+                          pop3s_port + " u:secret w:other";
+        started = std::system((cmd + " >" + dir + "/fixture.log 2>&1").c_str()) == 0;
+        run_command_line("/usr/bin/python3 " + std::string(TAVRIN_SOURCE_DIR) + "/tests/support/seed_messages.py " +
+                         dir + "/seeds");
+    }
+    static void TearDownTestSuite()
+    {
+        if (dir.empty()) return;
+        std::system((fixtures::script("mail_servers") + " stop " + dir).c_str());
+        std::system(("rm -rf " + dir).c_str());
+        dir.clear();
+    }
+    void SetUp() override
+    {
+        REQUIRE_PROGRAM("postfix");
+        REQUIRE_PROGRAM("dovecot");
+        ASSERT_TRUE(started) << fixtures::slurp(dir + "/fixture.log");
+        work = fixtures::temp_folder();
+    }
+    void TearDown() override { std::system(("rm -rf " + work).c_str()); }
+
+    static std::string maildir(const std::string& user) { return dir + "/home/" + user + "/Maildir"; }
+
+    // The mailbox of u holds these seeds, in this order, and nothing else.
+    static void seed(const std::vector<std::string>& names)
+    {
+        std::string cmd = "rm -f " + maildir("u") + "/new/* " + maildir("u") + "/cur/*";
+        int i = 0;
+        for (const std::string& name : names) {
+            ++i;
+            cmd += " && cp " + dir + "/seeds/" + name + ".eml " + maildir("u") + "/new/" +
+                   std::to_string(1700000000 + i) + ".M" + std::to_string(i) + "P1.seed";
+        }
+        cmd += " && chown -R 5000:5000 " + maildir("u");
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+    static void seed_all() { seed(std::vector<std::string>(std::begin(seeds), std::end(seeds))); }
+
+    // The header lines "Subject: ..." (with encoded words as they are) of
+    // the messages in a user's Maildir, sorted.
+    static std::vector<std::string> remaining(const std::string& user = "u")
+    {
+        std::vector<std::string> found;
+        for (const char* sub : {"/new", "/cur"}) {
+            std::string folder = maildir(user) + sub;
+            DIR* d = opendir(folder.c_str());
+            if (!d) continue;
+            while (dirent* e = readdir(d)) {
+                if (e->d_name[0] == '.') continue;
+                std::string text = fixtures::slurp(folder + "/" + e->d_name);
+                size_t at = text.find("\nSubject: ");
+                found.push_back(at == std::string::npos ? "?" : text.substr(at + 1, text.find_first_of("\r\n", at + 1) - at - 1));
+            }
+            closedir(d);
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+    // What stays of the seeds when the ones numbered (from 1) in gone went.
+    static std::vector<std::string> seeds_but(std::initializer_list<int> gone)
+    {
+        std::vector<std::string> left;
+        for (int i = 0; i < 5; ++i) {
+            if (std::find(gone.begin(), gone.end(), i + 1) != gone.end()) continue;
+            std::string text = fixtures::slurp(dir + "/seeds/" + seeds[i] + ".eml");
+            size_t at = text.find("\nSubject: ");
+            left.push_back(text.substr(at + 1, text.find_first_of("\r\n", at + 1) - at - 1));
+        }
+        std::sort(left.begin(), left.end());
+        return left;
+    }
+
+    Result tavrin(const std::string& args, const std::string& account = "-user:u -pass:secret") const
+    {
+        return run_command_line("cd " + work + " && " + TAVRIN_BINARY + " -host:127.0.0.1 -port:" + pop3 + " " +
+                                account + " " + args + " -tmo:20");
+    }
+
+    static size_t seeded_bytes()
+    {
+        size_t total = 0;
+        for (const char* name : seeds) total += fixtures::slurp(dir + "/seeds/" + name + ".eml").size();
+        return total;
+    }
+
+    std::string work;
+    static std::string dir, smtp, smtps, smtp_login, lmtp, auth, imap, pop3, imaps;
+    static bool started;
+};
+
+std::string Pop3::dir, Pop3::smtp, Pop3::smtps, Pop3::smtp_login, Pop3::lmtp, Pop3::auth, Pop3::imap, Pop3::pop3,
+    Pop3::imaps;
+bool Pop3::started = false;
+
+}  // namespace
+
+TEST_F(Pop3, ReportsEveryMessageAndExtractsItsPartsByteForByte)
+{
+    seed_all();
+    Result r = tavrin("-extract:" + work);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("There are 5 messages waiting (" + std::to_string(seeded_bytes()) + " bytes)\r\n", 0), 0u)
+        << r.out;
+    for (const char* text : {"1. plain note\r\nDate: Tue, 01 Dec 2026 10:00:00 +0000\r\n",
+                             "Hello there.\n.a line that begins with a dot\nBye.\n",
+                             "Attachment: data.bin (3000 bytes) (application/octet-stream)\r\n",
+                             "Attachment: notes.txt (23 bytes) (text/plain)\r\n",
+                             "3. Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln\r\n",
+                             "From: J\xc3\xb6rg M\xc3\xbcller <joerg@test.example>\r\n",
+                             "Sch\xc3\xb6ne Gr\xc3\xbc\xc3\x9f" "e.",
+                             "The picture:", "Attachment: pic.gif (500 bytes) (application/octet-stream)\r\n"})
+        EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
+    for (const char* name : {"data.bin", "notes.txt", "pic.gif"})
+        EXPECT_EQ(fixtures::slurp(work + "/" + name), fixtures::slurp(dir + "/seeds/expected/" + name)) << name;
+    // Without "-unique" the second part of the same name replaces the first.
+    EXPECT_EQ(fixtures::slurp(work + "/same.txt"), "second copy\n");
+    EXPECT_EQ(remaining(), seeds_but({}));  // nothing deleted without "-rm"
+}
+
+TEST_F(Pop3, UniqueNamesKeepBothPartsAndTheReportNamesTheCopy)
+{
+    seed({"twin"});
+    Result r = tavrin("-extract:" + work + " -unique");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(fixtures::slurp(work + "/same.txt"), "first copy\n");
+    EXPECT_EQ(fixtures::slurp(work + "/Copy1_same.txt"), "second copy\n");
+    EXPECT_NE(r.out.find("Attachment: Copy1_same.txt (12 bytes) (text/plain)\r\n"), std::string::npos) << r.out;
+}
+
+TEST_F(Pop3, FiltersAndRangesSelectWhatRmDeletes)
+{
+    const struct {
+        const char* args;
+        std::initializer_list<int> deleted;
+    } cases[] = {
+        {"-rm", {1, 2, 3, 4, 5}},
+        {"-pat:*FILES* -rm", {2}},
+        {"-nopat:*files* -rm", {1, 3, 4, 5}},
+        {"-spat:*carol@* -rm", {4}},
+        {"-nospat:*carol@* -rm", {1, 2, 3, 5}},
+        {"-msg:2 -rm", {2}},
+        {"-msg:2 -first:1 -rm", {2, 3}},
+        {"-first:1 -rm", {1, 2}},
+        {"-msg:9 -rm", {}},
+        {"-pat:*nothing matches* -rm", {}},
+    };
+    for (const auto& c : cases) {
+        seed_all();
+        Result r = tavrin(c.args);
+        EXPECT_EQ(r.status, 0) << c.args << ": " << r.err;
+        EXPECT_EQ(remaining(), seeds_but(c.deleted)) << c.args;
+    }
+    seed_all();
+    Result bulk = tavrin("-msg:4 -first:1 -rm");
+    EXPECT_EQ(bulk.out, "Deleted message # 4\r\nDeleted message # 5\r\n");
+}
+
+TEST_F(Pop3, ExecGetsTheMessageTextAndRmDeletesItAfterwards)
+{
+    seed_all();
+    std::string out = work + "/exec.txt";
+    Result r = tavrin("-msg:1 -exec:\"cat >>" + out + "\" -rm");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(fixtures::slurp(out), "Hello there.\r\n.a line that begins with a dot\r\nBye.\r\n");
+    EXPECT_EQ(remaining(), seeds_but({1}));
+
+    // A command that fails keeps the message.
+    Result failed = tavrin("-msg:2 -exec:false -rm");
+    EXPECT_EQ(remaining(), seeds_but({1}));
+    EXPECT_NE(failed.err.find("Command failed: false"), std::string::npos) << failed.err;
+}
+
+TEST_F(Pop3, OutputFileAppendsAndAMessageItCouldNotTakeStays)
+{
+    seed({"plain", "mixed"});
+    std::string file = work + "/mail.txt";
+    for (int run = 0; run < 2; ++run) ASSERT_EQ(tavrin("-msg:1 -file:" + file).status, 0);
+    std::string text = fixtures::slurp(file);
+    size_t first = text.find("Hello there.");
+    ASSERT_NE(first, std::string::npos) << text;
+    EXPECT_NE(text.find("Hello there.", first + 1), std::string::npos) << "the second run appends";
+
+    Result full = tavrin("-file:/dev/full -rm");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("Could not write output file: '/dev/full'"), std::string::npos) << full.err;
+    Result no_folder = tavrin("-extract:" + work + "/missing -file:" + file + " -rm");
+    EXPECT_EQ(no_folder.status, 1);
+    EXPECT_NE(no_folder.err.find("Could not create attachment file: '" + work + "/missing/data.bin'"),
+              std::string::npos)
+        << no_folder.err;
+    // The plain message was written and deleted; the one whose parts could
+    // not be stored is still there.
+    EXPECT_EQ(remaining(), seeds_but({1, 3, 4, 5}));
+}
+
+TEST_F(Pop3, EncryptedAndChallengeLoginsRetrieve)
+{
+    seed({"plain"});
+    const struct {
+        const char* args;
+        const char* shows;
+    } cases[] = {
+        {"-apop -v:2", "APOP u "},
+        {"-tls -v:2", "STLS\r\n"},
+        {"-tls -apop -v:2", "APOP u "},
+        {"-ssl -v:2", "+OK"},
+    };
+    for (const auto& c : cases) {
+        Result r = tavrin(c.args);
+        EXPECT_EQ(r.status, 0) << c.args << ": " << r.err;
+        EXPECT_NE(r.out.find(c.shows), std::string::npos) << c.args << ": " << r.out;
+        EXPECT_NE(r.out.find("Hello there."), std::string::npos) << c.args;
+    }
+    // APOP sends no password; STLS comes before anything that would.
+    Result tls = tavrin("-tls -v:2");
+    EXPECT_LT(tls.out.find("STLS\r\n"), tls.out.find("USER u"));
+}
+
+TEST_F(Pop3, WrongPasswordIsReportedWithTheServersReply)
+{
+    seed({"plain"});
+    // From another source address: Dovecot slows later logins from one that
+    // failed.
+    Result r = run_command_line(std::string("TAVRIN_SOURCE_ADDRESS=127.0.0.5 LD_PRELOAD=") + TAVRIN_SOURCE_SHIM + " " +
+                                TAVRIN_BINARY + " -host:127.0.0.1 -port:" + pop3 + " -user:u -pass:wrong -tmo:20");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("Could not log in as 'u' to: 127.0.0.1:" + pop3 + "\r\n-ERR ", 0), 0u) << r.err;
+    EXPECT_EQ(remaining(), seeds_but({2, 3, 4, 5}));
+}
+
+TEST_F(Pop3, ReadReceiptGoesThroughPostfixToTheSender)
+{
+    std::string message = "From: w@test.example\r\nTo: Me <u@test.example>\r\nSubject: please confirm\r\n"
+                          "Disposition-Notification-To: w@test.example\r\n\r\nDid you read this?\r\n";
+    ASSERT_EQ(std::system(("rm -f " + maildir("u") + "/new/* " + maildir("u") + "/cur/* " + maildir("w") + "/new/*")
+                              .c_str()),
+              0);
+    std::ofstream(maildir("u") + "/new/1700000001.M1P1.seed") << message;
+    std::system(("chown -R 5000:5000 " + maildir("u")).c_str());
+    std::string config = work + "/tavrin.txt";
+    std::ofstream(config) << "SMTP_PORT " << smtp << "\nPOP3_PORT " << pop3 << "\n";
+    Result r = tavrin("-mdn -config:" + config);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Disposition-Notification-To: w@test.example\r\n"), std::string::npos) << r.out;
+    std::string receipt;
+    for (int i = 0; i < 100 && receipt.empty(); ++i) {
+        std::vector<std::string> got = remaining("w");
+        if (!got.empty()) receipt = got[0];
+        else LoopbackPeer::pause_ms(100);
+    }
+    EXPECT_EQ(receipt, "Subject: Read: please confirm (RECEIPT)");
+}
+
+TEST_F(Pop3, ScriptFunctionsGetAndDeleteMail)
+{
+    seed_all();
+    std::string zebhost = std::string(TAVRIN_ZEBHOST) + " " + TAVRIN_LIBRARY;
+    std::string init = "'kinit(\"127.0.0.1\",\"\",\"u\",\"secret\",\"" + pop3 + "\")'";
+    Result got = run_command_line("cd " + work + " && " + zebhost + " " + init + " 'kgetmail(\"1\",\"\",\"\",\"\",\"\")'" +
+                                  " 'kstatusinfo()'");
+    ASSERT_EQ(got.status, 0) << got.err;
+    EXPECT_EQ(got.out.rfind("1\nThere are 5 messages waiting (", 0), 0u) << got.out;
+    EXPECT_NE(got.out.find("1. plain note\r\n"), std::string::npos) << got.out;
+    EXPECT_NE(got.out.find("Hello there."), std::string::npos) << got.out;
+    EXPECT_EQ(got.out.find("2. report"), std::string::npos) << "only the message asked for";
+
+    Result deleted = run_command_line(zebhost + " " + init + " 'kdeletepop3(\"2\")'");
+    EXPECT_EQ(deleted.status, 0) << deleted.err;
+    EXPECT_EQ(deleted.out, "1\n1\n");
+    EXPECT_EQ(remaining(), seeds_but({2}));
+}
