@@ -197,7 +197,12 @@ private:
         r_.force_unfold = !o_.relay_host.empty();
         r_.extract_parts = o_.extract && !o_.raw ? 1 : 0;
         r_.prefer_html = o_.html;
-        r_.retrieve_mode = o_.brief && o_.relay_host.empty() ? 1 : 0;
+        // A brief run reads only the header and a line ("TOP n 1"), unless
+        // the whole message goes somewhere: into the output file, to a
+        // command, to the relay. (A message cut to its header there and
+        // then deleted by "-rm", which makes the run brief, would be lost.)
+        bool whole = !o_.relay_host.empty() || !o_.file.empty() || !o_.exec.empty();
+        r_.retrieve_mode = o_.brief && !whole ? 1 : 0;
     }
 
     bool bulk_deletes() const { return delete_mode(o_) && o_.brief && o_.quiet && !per_message_work(o_); }

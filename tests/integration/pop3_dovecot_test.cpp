@@ -59,11 +59,13 @@ protected:
     static void seed(const std::vector<std::string>& names)
     {
         std::string cmd = "rm -f " + maildir("u") + "/new/* " + maildir("u") + "/cur/*";
-        int i = 0;
+        // Names never used before: Dovecot remembers the number it gave a
+        // name, and takes new names in the order of their time stamps.
+        static int serial = 0;
         for (const std::string& name : names) {
-            ++i;
+            ++serial;
             cmd += " && cp " + dir + "/seeds/" + name + ".eml " + maildir("u") + "/new/" +
-                   std::to_string(1700000000 + i) + ".M" + std::to_string(i) + "P1.seed";
+                   std::to_string(1700000000 + serial) + ".M" + std::to_string(serial) + "P1.seed";
         }
         cmd += " && chown -R 5000:5000 " + maildir("u");
         ASSERT_EQ(std::system(cmd.c_str()), 0);
@@ -170,8 +172,8 @@ TEST_F(Pop3, FiltersAndRangesSelectWhatRmDeletes)
         {"-rm", {1, 2, 3, 4, 5}},
         {"-pat:*FILES* -rm", {2}},
         {"-nopat:*files* -rm", {1, 3, 4, 5}},
-        {"-spat:*carol@* -rm", {4}},
-        {"-nospat:*carol@* -rm", {1, 2, 3, 5}},
+        {"-spat:*carol* -rm", {4}},
+        {"-nospat:*carol* -rm", {1, 2, 3, 5}},
         {"-msg:2 -rm", {2}},
         {"-msg:2 -first:1 -rm", {2, 3}},
         {"-first:1 -rm", {1, 2}},
