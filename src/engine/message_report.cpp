@@ -109,13 +109,12 @@ void write_parts(ReadMail& r, Output& out, ReportOutcome& outcome)
     }
 }
 
-ReportOutcome append_to_file(ReadMail& r)
+ReportOutcome append_to_file(ReadMail& r, OutputFile& file)
 {
     const OptionState& o = options();
     ReportOutcome outcome;
-    FILE* f = std::fopen(o.file.c_str(), "ab");
+    FILE* f = file.open(o.file);
     if (!f) {
-        error_stream << "Could not open output file: '" << o.file << "': " << std::strerror(errno) << "\r\n";
         outcome.stored = false;
         return outcome;
     }
@@ -130,11 +129,8 @@ ReportOutcome append_to_file(ReadMail& r)
     out.write("\r\n\r\n");
     if (o.verbose > 0) report_stream << "Get body, length = " << static_cast<long long>(length) << " bytes\r\n";
     write_parts(r, out, outcome);
-    bool closed = std::fclose(f) == 0;
-    if (out.failed() || !closed) {
-        error_stream << "Could not write output file: '" << o.file << "': " << std::strerror(errno) << "\r\n";
-        outcome.stored = false;
-    }
+    // The message is on its way to the disk before anyone may delete it.
+    if (!file.flush() || out.failed()) outcome.stored = false;
     return outcome;
 }
 
@@ -211,10 +207,40 @@ bool write_header_lines(ReadMail& r, int n, const std::function<bool()>& send_re
     return true;
 }
 
-ReportOutcome write_message_body(ReadMail& r)
+FILE* OutputFile::open(const string& path)
+{
+    if (file_) return file_;
+    path_ = path;
+    file_ = std::fopen(path.c_str(), "ab");
+    if (!file_) {
+        error_stream << "Could not open output file: '" << path << "': " << std::strerror(errno) << "\r\n";
+        return nullptr;
+    }
+    std::setvbuf(file_, nullptr, _IOFBF, 65536);
+    return file_;
+}
+
+bool OutputFile::flush()
+{
+    if (!file_ || (std::fflush(file_) == 0 && !std::ferror(file_))) return true;
+    error_stream << "Could not write output file: '" << path_ << "': " << std::strerror(errno) << "\r\n";
+    std::clearerr(file_);
+    return false;
+}
+
+bool OutputFile::close()
+{
+    if (!file_) return true;
+    bool ok = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (!ok) error_stream << "Could not write output file: '" << path_ << "': " << std::strerror(errno) << "\r\n";
+    return ok;
+}
+
+ReportOutcome write_message_body(ReadMail& r, OutputFile& file)
 {
     const OptionState& o = options();
-    if (!o.file.empty()) return append_to_file(r);
+    if (!o.file.empty()) return append_to_file(r, file);
     if (o.brief || o.quiet || !o.relay_host.empty()) return ReportOutcome();
     return write_to_report(r);
 }
@@ -227,6 +253,7 @@ bool write_attachment_file(const string& directory, string& name, const char* da
         error_stream << "Could not create attachment file: '" << path << "': " << std::strerror(errno) << "\r\n";
         return false;
     }
+    std::setvbuf(f, nullptr, _IONBF, 0);  // the part is in memory: one write
     std::string converted;
     if (text) {
         converted = lf_lines(data, length);

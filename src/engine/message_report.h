@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <functional>
 
 #include "base/text_string.h"
@@ -23,9 +24,28 @@ void copy_message_fields(ReadMail& r);
 // the lines (the run ends).
 bool write_header_lines(ReadMail& r, int n, const std::function<bool()>& send_receipt);
 
+// The "-file:" file, opened for appending at the first message and kept
+// open for the run; each message is flushed to it before the next.
+class OutputFile {
+public:
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile() { close(); }
+    // The open file, or null after a message on the error stream.
+    FILE* open(const string& path);
+    // False, with a message, when what was written did not reach the file.
+    bool flush();
+    bool close();
+
+private:
+    FILE* file_ = nullptr;
+    string path_;
+};
+
 // The body and the parts: appended to the "-file:" file, or on the report
 // stream.
-ReportOutcome write_message_body(ReadMail& r);
+ReportOutcome write_message_body(ReadMail& r, OutputFile& file);
 
 // Stores one part in directory under name (made unique with "-unique",
 // which may change name); with text set its CR LF line ends become LF.

@@ -163,6 +163,10 @@ private:
         host_ = o_.*mode.host;
         port_ = rs_.reader_kind == ReaderKind::file ? string() : o_.*mode.port;
         configure_reader(r_, o_);
+        // Messages read one after the other with nothing sent between
+        // them can be asked for ahead.
+        bool in_turn = o_.pat.empty() && o_.spat.empty() && o_.masq.empty() && o_.alias.empty() && !delete_mode(o_);
+        if (rs_.reader_kind == ReaderKind::pop3) rs_.clients->pop3->read_ahead_until = in_turn ? o_.first : 0;
         int result = 0;
         for (int attempt = 0; attempt <= o_.retries && attempt >= 0; ++attempt) {
             result = r_.open_connection(host_, port_, certificate_file(o_), level_number(o_));
@@ -290,7 +294,7 @@ private:
             !write_header_lines(r_, n, [this] { return read_receipt(); }))
             return Handled::end_run;
         if (!o_.brief && !o_.raw && !o_.quiet) report_stream << "\r\n";
-        ReportOutcome outcome = write_message_body(r_);
+        ReportOutcome outcome = write_message_body(r_, output_);
         if (outcome.pgp_failed) pgp_failed_ = true;
         Handled handled = outcome.stored ? Handled::done : Handled::kept;
         if (!outcome.stored) stored_all_ = false;
@@ -394,6 +398,7 @@ private:
             result = 1;
         }
         harvest_ = nullptr;
+        if (!output_.close()) result = result ? result : 1;
         if (disconnect) r_.disconnect();
         if (result != 0) return result;
         if (o_.kbs) summary.write();
@@ -405,6 +410,7 @@ private:
     ReadMail& r_;
     string host_, port_;
     FILE* harvest_ = nullptr;
+    OutputFile output_;
     int sequence_ = 0;
     bool pgp_failed_ = false, stored_all_ = true;
 };

@@ -99,12 +99,17 @@ int SimSock::read(char* buffer, int n)
 
 bool SimSock::take_line(char* buffer, int capacity, int& stored)
 {
-    while (buffered > 0 && stored < capacity) {
-        char c = *read_position++;
-        --buffered;
-        buffer[stored++] = c;
-        if (c == terminator) {
-            if (buffered == 0) read_position = nullptr;
+    if (buffered > 0 && stored < capacity) {
+        int room = capacity - stored;
+        int span = buffered < room ? buffered : room;
+        const void* end = std::memchr(read_position, terminator, static_cast<size_t>(span));
+        int n = end ? static_cast<int>(static_cast<const char*>(end) - read_position) + 1 : span;
+        std::memcpy(buffer + stored, read_position, static_cast<size_t>(n));
+        read_position += n;
+        buffered -= n;
+        stored += n;
+        if (buffered == 0) read_position = nullptr;
+        if (end) {
             ++lines_read;
             return true;
         }

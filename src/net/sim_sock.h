@@ -22,7 +22,7 @@ enum SimSockFlags {
 
 class SimSock {
 public:
-    static constexpr int buffer_size = 1500;
+    static constexpr int buffer_size = 65536;
 
     SimSock(int flags, char terminator, int user_word);
     SimSock(const SimSock&) = delete;

@@ -41,7 +41,7 @@ int PopClient::read_reply()
 int PopClient::quit()
 {
     set_timeout(30);
-    if (!connected()) return -1;
+    if (!connected() || drop_read_ahead() < 0) return -1;
     int r = send_command("QUIT\r\n");
     if (r <= 0) return r;
     return read_reply();
@@ -62,9 +62,13 @@ int PopClient::read_capabilities()
     for (int lines = 0; lines < max_reply_lines; ++lines) {
         int n = read_reply_line(reply_limit + 1);
         if (n < 1) return n;
-        if (reply[0] == '.') return n;
+        if (reply[0] == '.') {
+            capabilities_read_ = 1;
+            return n;
+        }
         if (reply[0] == '+') continue;
         if (std::strncmp(reply, "STLS", 4) == 0) stls_offered = 1;
+        if (std::strncmp(reply, "PIPELINING", 10) == 0) pipelining = 1;
     }
     close();
     return -1;
@@ -75,7 +79,7 @@ int PopClient::open_connection(const string& host, const string& port, const cha
     if (connected()) disconnect();
     trace_level = debug_level;
     apop_timestamp.clear();
-    stls_offered = 0;
+    stls_offered = pipelining = capabilities_read_ = ahead_first_ = ahead_last_ = 0;
     int r = ReadMail::open_connection(host, port, cert, verify);
     if (r <= 0) return r;
     r = read_reply();
@@ -95,7 +99,7 @@ int PopClient::open_connection(const string& host, const string& port, const cha
     if ((r = send_command("CAPA\r\n")) <= 0) return r;
     if (read_reply() <= 0) return connected() ? 1 : -1;  // no CAPA: the connection goes on in clear text
     if ((r = read_capabilities()) < 1) return r;
-    if (!stls_offered) return r;
+    if (!use_starttls || !stls_offered) return r;
 
     if ((r = send_command("STLS\r\n")) <= 0) return r;
     if ((r = read_reply()) <= 0) return r;
@@ -103,7 +107,7 @@ int PopClient::open_connection(const string& host, const string& port, const cha
         close();
         return -1;
     }
-    stls_offered = 0;
+    stls_offered = pipelining = capabilities_read_ = 0;  // what was said in clear text counts no more
     if ((r = send_command("CAPA\r\n")) <= 0) return r;
     if (read_reply() <= 0) return connected() ? 1 : -1;
     return read_capabilities();
@@ -140,7 +144,16 @@ int PopClient::login(const char* user, const char* password)
     if (r <= 0 || message_count == 0) return r;
     if ((r = send_command("LIST\r\n")) <= 0) return r;
     if ((r = read_reply()) <= 0) return r;
-    return read_sizes();
+    if ((r = read_sizes()) <= 0) return r;
+    // Whether messages may be asked for ahead: only worth a question when
+    // there are several to read in turn.
+    if (read_ahead_until > 1 && message_count > 1 && !capabilities_read_) {
+        int asked = send_command("CAPA\r\n");
+        if (asked <= 0) return asked;
+        if (read_reply() > 0 && read_capabilities() <= 0) return -1;
+        if (!connected()) return -1;
+    }
+    return r;
 }
 
 // The lines of a LIST answer up to its "." line. Every size counts in the
@@ -188,7 +201,7 @@ int PopClient::message_size(int n)
 
 int PopClient::delete_message(int n)
 {
-    if (n < 1 || n > message_count || !connected()) return -1;
+    if (n < 1 || n > message_count || !connected() || drop_read_ahead() < 0) return -1;
     int r = send_command("DELE %d\r\n", n);
     if (r <= 0) return r;
     return read_reply();
@@ -197,10 +210,61 @@ int PopClient::delete_message(int n)
 int PopClient::retrieve(int n)
 {
     if (n < 1 || n > message_count || !connected()) return -1;
-    int r = retrieve_mode == 1 ? send_command("TOP %d 1\r\n", n) : send_command("RETR %d\r\n", n);
+    bool asked = ahead_first_ == n && retrieve_mode != 1;
+    if (!asked && drop_read_ahead() < 0) return -1;
+    int last = n;
+    if (pipelining && retrieve_mode != 1) {
+        int until = read_ahead_until < message_count ? read_ahead_until : message_count;
+        last = until - n > ahead_window ? n + ahead_window : until > n ? until : n;
+    }
+    // The commands not sent yet, in one write.
+    std::string commands;
+    char command[48];
+    for (int m = asked ? ahead_last_ + 1 : n; m <= last; ++m) {
+        bool top = m == n && retrieve_mode == 1;
+        std::snprintf(command, sizeof command, top ? "TOP %d 1\r\n" : "RETR %d\r\n", m);
+        commands += command;
+    }
+    ahead_first_ = last > n ? n + 1 : 0;
+    ahead_last_ = last > n ? last : 0;
+    int r = 1;
+    if (!commands.empty()) {
+        echo(commands.data(), commands.size());
+        r = send(commands.data(), commands.size());
+    }
     if (r <= 0) return r;
     if ((r = read_reply()) <= 0) return r;
     r = parse(static_cast<uint32_t>(message_size(n)), 0);
     last_retrieved = n;
     return r;
+}
+
+int PopClient::drop_read_ahead()
+{
+    int first = ahead_first_, last = ahead_last_;
+    ahead_first_ = ahead_last_ = 0;
+    for (int m = first; m && m <= last; ++m)
+        if (drop_message() < 0) return -1;
+    return 1;
+}
+
+// One answer to a RETR: its reply line and, after "+OK", the message up
+// to its "." line, however its lines are cut.
+int PopClient::drop_message()
+{
+    int r = read_reply();
+    if (r < 0 || !connected()) return -1;
+    if (r == 0) return 1;
+    char piece[reply_size];
+    bool line_start = true;
+    for (uint64_t dropped = 0; dropped <= max_dropped_message;) {
+        int m = read_line(piece, sizeof piece - 1);
+        if (m <= 0) break;
+        dropped += static_cast<uint64_t>(m);
+        bool ends = piece[m - 1] == '\n';
+        if (line_start && ends && piece[0] == '.' && (m == 2 || (m == 3 && piece[1] == '\r'))) return 1;
+        line_start = ends;
+    }
+    close();
+    return -1;
 }

@@ -144,13 +144,29 @@ public:
 
     // The longest reply line kept (the rest of a longer one is dropped).
     static constexpr int reply_limit = 511;
+    // The most bytes of an unwanted message read past before giving up.
+    static constexpr uint64_t max_dropped_message = 134217728;
 
     string apop_timestamp;
     int stls_offered = 0;
+    // Set before logging in when messages will be retrieved one after the
+    // other up to this number with nothing in between: a server whose CAPA
+    // offers PIPELINING is then asked for the next few messages while this
+    // one is read. 0 asks for one message at a time.
+    int read_ahead_until = 0;
+    int pipelining = 0;
 
 private:
     int read_capabilities();
     int read_sizes();
+    // Reads and drops the answers to RETRs sent ahead that nobody wants.
+    int drop_read_ahead();
+    int drop_message();
+    // The messages whose RETR went out ahead, first to last (none at 0).
+    int ahead_first_ = 0, ahead_last_ = 0;
+    int capabilities_read_ = 0;
+    // How many messages are asked for ahead at most.
+    static constexpr int ahead_window = 4;
     // Sizes by message number, as LIST gave them: in order of the lines,
     // so a server that claims a huge count costs only what it sends.
     struct Size {
