@@ -166,7 +166,7 @@ private:
     int ahead_first_ = 0, ahead_last_ = 0;
     int capabilities_read_ = 0;
     // How many messages are asked for ahead at most.
-    static constexpr int ahead_window = 4;
+    static constexpr int ahead_window = 8;
     // Sizes by message number, as LIST gave them: in order of the lines,
     // so a server that claims a huge count costs only what it sends.
     struct Size {
