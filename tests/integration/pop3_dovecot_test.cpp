@@ -305,3 +305,41 @@ TEST_F(Pop3, ScriptFunctionsGetAndDeleteMail)
     EXPECT_EQ(deleted.out, "1\n1\n");
     EXPECT_EQ(remaining(), seeds_but({2}));
 }
+
+TEST_F(Pop3, RelayForwardsTheMessageAsReceivedAndRmDeletesOnlyWhatWentOut)
+{
+    seed({"plain", "mixed"});
+    ASSERT_EQ(std::system(("rm -f " + maildir("w") + "/new/*").c_str()), 0);
+    std::string config = work + "/tavrin.txt";
+    std::ofstream(config) << "SMTP_PORT " << smtp << "\nPOP3_PORT " << pop3 << "\n";
+    Result r = tavrin("-relay:127.0.0.1 -to:w@test.example -rm -config:" + config);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> relayed;
+    for (int i = 0; i < 100 && relayed.size() < 2; ++i) {
+        relayed = remaining("w");
+        if (relayed.size() < 2) LoopbackPeer::pause_ms(100);
+    }
+    EXPECT_EQ(relayed, seeds_but({3, 4, 5}));
+    EXPECT_EQ(remaining(), seeds_but({1, 2, 3, 4, 5}));
+
+    // A relay that cannot be reached: the run ends, nothing is deleted.
+    seed({"plain"});
+    std::ofstream(config) << "SMTP_PORT " << closed_port() << "\nPOP3_PORT " << pop3 << "\n";
+    Result down = tavrin("-relay:127.0.0.1 -to:w@test.example -rm -config:" + config);
+    EXPECT_EQ(down.status, 1);
+    EXPECT_NE(down.err.find("Could not connect to relay: 127.0.0.1:"), std::string::npos) << down.err;
+    EXPECT_EQ(remaining(), seeds_but({2, 3, 4, 5}));
+}
+
+TEST_F(Pop3, APasswordNotGivenIsAskedFor)
+{
+    seed({"plain"});
+    Result r = run_command_line("cd " + work + " && echo secret | " + TAVRIN_BINARY + " -host:127.0.0.1 -port:" +
+                                pop3 + " -user:u -tmo:20");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("Password: \r\n\r\nThere are 1 messages waiting", 0), 0u) << r.out;
+    Result none = run_command_line(std::string(TAVRIN_BINARY) + " -host:127.0.0.1 -port:" + pop3 +
+                                   " -user:u -tmo:20 < /dev/null");
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "Missing password\r\n");
+}
