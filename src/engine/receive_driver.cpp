@@ -23,6 +23,7 @@
 #include "engine/option_state.h"
 #include "engine/run_state.h"
 #include "engine/send_driver.h"
+#include "retrieve/imap_client.h"
 
 namespace {
 
@@ -129,7 +130,11 @@ enum class Handled {
 
 class ReceiveRun {
 public:
-    ReceiveRun(OptionState& o, RunState& rs) : o_(o), rs_(rs), r_(rs.current_reader()) {}
+    ReceiveRun(OptionState& o, RunState& rs)
+        : o_(o), rs_(rs), r_(rs.current_reader()),
+          imap_(rs.reader_kind == ReaderKind::imap ? rs.clients->imap.get() : nullptr)
+    {
+    }
 
     int run()
     {
@@ -137,6 +142,10 @@ public:
         Summary summary;
         if (!connect()) return 1;
         if (!log_in()) return 1;
+        if (imap_) {
+            if (!mailbox_operations()) return 0;
+            if (!select_and_wait()) return 1;
+        }
         int count = r_.get_message_count();
         o_.message_count = count;
         if (o_.xit) {
@@ -173,6 +182,102 @@ private:
             if (result > 0) return true;
         }
         error_stream << "Could not connect to: " << host_ << ":" << port_ << ", error= " << result << "\r\n";
+        r_.disconnect();
+        return false;
+    }
+
+    // The ACL and folder options, the listing and the selection of the
+    // mailbox. False ends the run (with 0: the failure is the server's
+    // answer, said on the error stream).
+    bool mailbox_operations()
+    {
+        ImapClient& imap = *imap_;
+        const char* box = o_.mbox.c_str();
+        auto failed = [this](const char* text) {
+            error_stream << text << "\r\n";
+            r_.disconnect();
+            return false;
+        };
+        if (o_.getacl) {
+            List<string> identifiers, rights;
+            if (imap.get_acl(box, identifiers, rights) < 1) return failed("IMAP operation failed");
+            string id, right;
+            while (identifiers.take_first(id) && rights.take_first(right)) report_stream << id << " " << right << "\r\n";
+        }
+        if (!o_.deleteacl.empty() && imap.delete_acl(box, o_.deleteacl.c_str()) < 1) return failed("IMAP operation failed");
+        if (!o_.setacl.empty()) {
+            char identifier[256] = "", rights[256] = "";
+            std::sscanf(o_.setacl.c_str(), "%255[^:]:%255s", identifier, rights);
+            if (imap.set_acl(box, identifier, rights) < 1) return failed("IMAP operation failed");
+        }
+        if (!o_.listrights.empty()) {
+            string required;
+            List<string> optional;
+            if (imap.list_rights(box, o_.listrights.c_str(), required, optional) < 1)
+                return failed("IMAP operation failed");
+            report_stream << required;
+            string group;
+            while (optional.take_first(group)) report_stream << " " << group;
+            report_stream << "\r\n";
+        }
+        if (o_.myrights) {
+            string rights;
+            if (imap.my_rights(box, rights) < 1) return failed("IMAP operation failed");
+            report_stream << rights << "\r\n";
+        }
+        if (!o_.create.empty() && imap.create_mailbox(o_.create.c_str()) < 1) return failed("IMAP create folder failed");
+        if (!o_.del.empty() && imap.delete_mailbox(o_.del.c_str()) < 1) return failed("IMAP delete folder failed");
+        if (!o_.list_pattern.empty()) {
+            if (imap.list_mailboxes(o_.list_pattern.c_str(), o_.list_subscribed) < 1)
+                return failed("IMAP operation failed");
+            string name;
+            while (imap.next_mailbox_name(name)) report_stream << name << "\r\n";
+        }
+        return true;
+    }
+
+    // SELECT (with the sizes and UIDs of the messages), IDLE while the
+    // mailbox is empty, and the sort or search that picks the messages.
+    bool select_and_wait()
+    {
+        ImapClient& imap = *imap_;
+        const char* box = o_.mbox.c_str();
+        auto selected = [&] {
+            if (imap.select_mailbox(box, 0) < 1) {
+                error_stream << "Could not select mailbox: '" << o_.mbox << "'\r\n" << imap.reply << "\r\n";
+                r_.disconnect();
+                return false;
+            }
+            return imap.message_count == 0 || imap.fetch_sizes(1, 0) >= 1;
+        };
+        if (!selected()) return false;
+        if (o_.idle > 0 && imap.message_count == 0 && !o_.xit) {
+            if (imap.start_idle() > 0) {
+                while (imap.message_count == 0 && imap.idle_wait(o_.idle) >= 0) {}
+                imap.end_idle();
+                if (!selected()) return false;
+            } else {
+                // No IDLE here: the mailbox is looked at again every
+                // "-idle:" seconds (never more often than once a second).
+                while (imap.message_count == 0 && imap.connected()) {
+                    imap.wait_readable(o_.idle < 1 ? 1 : o_.idle, 0);
+                    if (!selected()) return false;
+                }
+            }
+        }
+        if (!o_.sort.empty()) {
+            if (imap.sort_messages(o_.sort.c_str(), o_.search.c_str()) < 0) return search_failed();
+            uid_mode_ = true;
+        } else if (!o_.search.empty()) {
+            if (imap.search_messages(o_.search.c_str()) < 0) return search_failed();
+            uid_mode_ = true;
+        }
+        return true;
+    }
+
+    bool search_failed()
+    {
+        error_stream << "IMAP search failed\r\n" << imap_->reply << "\r\n";
         r_.disconnect();
         return false;
     }
@@ -260,16 +365,53 @@ private:
 
     Handled retrieval_failed(int n, int result)
     {
-        error_stream << "Could not retrieve message (" << n << "/" << n << "), error= " << result << "\r\n";
+        error_stream << "Could not retrieve message (" << n << "/" << static_cast<long long>(uid_mode_ ? id_of(n) : n)
+                     << "), error= " << result << "\r\n";
         r_.disconnect();
         return Handled::end_run;
+    }
+
+    // The message's UID in UID mode, else its number.
+    uint32_t id_of(int n) const
+    {
+        return uid_mode_ ? static_cast<uint32_t>(imap_->result_uid(n)) : static_cast<uint32_t>(n);
+    }
+
+    void move_or_copy(int n)
+    {
+        ImapClient& imap = *imap_;
+        for (const string* target : {&o_.move, &o_.copy}) {
+            if (target->empty()) continue;
+            bool move = target == &o_.move;
+            int r = uid_mode_ ? (move ? imap.move_uid(id_of(n), target->c_str()) : imap.copy_uid(id_of(n), target->c_str(), 0))
+                              : (move ? imap.move_message(n, target->c_str()) : imap.copy_message(n, target->c_str(), 0));
+            if (r < 1) {
+                error_stream << "Could not " << (move ? "move" : "copy") << " message " << n << " to '" << *target
+                             << "', error= " << r << "\r\n";
+                stored_all_ = false;
+            }
+        }
+    }
+
+    int fetch(int n)
+    {
+        if (!o_.part_name.empty()) {
+            if (!imap_) return r_.retrieve(n);
+            int got = r_.retrieve_headers(n);
+            if (got < 1) return got;
+            const char* encoding = o_.encoding.c_str();
+            return uid_mode_ ? imap_->fetch_part_uid(id_of(n), o_.part_name.c_str(), encoding, o_.part_n, o_.part_m)
+                             : imap_->fetch_part(n, o_.part_name.c_str(), encoding, o_.part_n, o_.part_m);
+        }
+        return uid_mode_ ? imap_->retrieve_uid(id_of(n)) : r_.retrieve(n);
     }
 
     Handled handle(int n, Summary& summary)
     {
         Handled passed = filter(n);
         if (passed != Handled::done) return passed;
-        int got = r_.retrieve(n);
+        if (imap_) move_or_copy(n);
+        int got = fetch(n);
         if (got < 1) return retrieval_failed(n, got);
         if (!o_.filter.empty()) return Handled::kept;
         if (!o_.exec.empty()) {
@@ -372,7 +514,8 @@ private:
     {
         if (!o_.quiet)
             report_stream << label(o_.unrm ? "STRING_UnDeletemessage" : "STRING_Deletemessage") << n << "\r\n";
-        int r = o_.unrm ? r_.undelete_message(n) : r_.delete_message(n);
+        int r = uid_mode_ ? (o_.unrm ? imap_->undelete_uid(id_of(n)) : imap_->delete_uid(id_of(n)))
+                          : (o_.unrm ? r_.undelete_message(n) : r_.delete_message(n));
         if (r >= 1) return true;
         error_stream << "Could not delete message, error= " << r << "\r\n";
         r_.disconnect();
@@ -383,10 +526,19 @@ private:
     {
         if (!bulk_deletes()) return;
         int last = count < o_.first ? count : o_.first;
+        // In UID mode the messages are the results of the search: each is
+        // deleted by its UID, and the line names the UID.
         for (int n = o_.msg_number < 1 ? 1 : o_.msg_number; n <= last; ++n) {
-            report_stream << label(o_.unrm ? "STRING_UnDeletemessage" : "STRING_Deletemessage") << " " << n << "\r\n";
-            if (o_.unrm) r_.undelete_message(n);
-            else r_.delete_message(n);
+            report_stream << label(o_.unrm ? "STRING_UnDeletemessage" : "STRING_Deletemessage") << " "
+                          << static_cast<long long>(id_of(n)) << "\r\n";
+            if (uid_mode_) {
+                if (o_.unrm) imap_->undelete_uid(id_of(n));
+                else imap_->delete_uid(id_of(n));
+            } else if (o_.unrm) {
+                r_.undelete_message(n);
+            } else {
+                r_.delete_message(n);
+            }
             if (n == INT32_MAX) break;
         }
     }
@@ -408,6 +560,8 @@ private:
     OptionState& o_;
     RunState& rs_;
     ReadMail& r_;
+    ImapClient* imap_;  // the reader when it is the IMAP one
+    bool uid_mode_ = false;
     string host_, port_;
     FILE* harvest_ = nullptr;
     OutputFile output_;

@@ -7,6 +7,7 @@
 #include "base/lists.h"
 #include "base/text_string.h"
 #include "engine/client_modes.h"
+#include "retrieve/imap_client.h"
 #include "retrieve/read_mail.h"
 #include "send/file_transport.h"
 #include "send/smtp_client.h"

@@ -105,10 +105,13 @@ public:
     HeaderMap header_map;
     List<string> boundary_stack;
 
+protected:
+    // Forgets what the last parse found (a fetch that brought no message).
+    void clear_results();
+
 private:
     class Parser;
     friend class Parser;
-    void clear_results();
     string decoded(const char* text, size_t length);
 
     struct FreeBytes {
@@ -175,11 +178,6 @@ private:
     };
     std::vector<Size> message_sizes_;
     bool sizes_sorted_ = true;
-};
-
-class ImapClient : public ReadMail {
-public:
-    const char* kind() const override { return "IMAP"; }
 };
 
 // Messages in local files, one message a file, parsed with the file's size
