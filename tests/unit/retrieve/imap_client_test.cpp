@@ -1,0 +1,531 @@
+// The IMAP reader against scripted servers, for the answers a real server
+// does not give on demand: wrong tags, FETCH answers for other messages,
+// every way of logging in, LIST names in all their forms, referrals and
+// their loops, SEARCH answers, names that must be escaped or refused, IDLE,
+// ACL answers, literals split across TLS records; then a hostile server
+// (endless, huge and broken answers); and what the user sees of some of it
+// through the tavrin program.
+#include <gtest/gtest.h>
+
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "../../support/command.h"
+#include "../../support/imap_peer.h"
+#include "../../support/tls_peer.h"
+#include "base/text_stream.h"
+#include "retrieve/imap_client.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Session = ImapPeer::Session;
+constexpr size_t npos = std::string::npos;
+
+std::string standard(Session& s) { return s.standard(); }
+
+int open(ImapClient& imap, const ImapPeer& peer)
+{
+    imap.timeout = 10;
+    return imap.open_connection("127.0.0.1", peer.port().c_str(), nullptr, 0);
+}
+
+// The message text as long as the reader says it is (never past its end:
+// the test messages hold no NUL).
+std::string body(const ReadMail& r)
+{
+    return std::string(r.text(), std::min(static_cast<size_t>(r.body_length), std::strlen(r.text())));
+}
+
+std::string reported() { return report_stream.contents(); }
+
+// "{n}" CR LF and the text: an IMAP literal.
+std::string literal(const std::string& text) { return "{" + std::to_string(text.size()) + "}\r\n" + text; }
+
+// The answer to a FETCH of a whole message.
+std::string fetched(int n, unsigned uid, const std::string& text)
+{
+    return "* " + std::to_string(n) + " FETCH (UID " + std::to_string(uid) + " RFC822.SIZE " +
+           std::to_string(text.size()) + " FLAGS (\\Seen) BODY[] " + literal(text) + ")\r\n";
+}
+
+std::string message(int n) { return "Subject: m" + std::to_string(n) + "\r\n\r\nbody " + std::to_string(n) + "\r\n"; }
+
+// A mailbox of these messages, numbered from 1 with the UIDs 11, 12, ...:
+// CAPABILITY with caps, SELECT, the sizes, FETCH and UID FETCH of one
+// message (its header alone for BODY.PEEK[HEADER]), UID SEARCH (every
+// message); everything else as standard.
+ImapPeer::Answer mailbox(std::vector<std::string> messages, std::string caps = "IMAP4rev1")
+{
+    return [messages, caps](Session& s) -> std::string {
+        int count = static_cast<int>(messages.size()), n = 0, last = 0;
+        unsigned uid = 0;
+        std::string c = s.command();
+        if (s.is("CAPABILITY")) return "* CAPABILITY " + caps + "\r\n" + s.ok();
+        if (s.is("SELECT") || s.is("EXAMINE"))
+            return "* " + std::to_string(count) + " EXISTS\r\n* OK [UIDVALIDITY 9] ok\r\n" + s.ok("[READ-WRITE] done");
+        if (std::sscanf(c.c_str(), "FETCH %d:%d", &n, &last) == 2 && c.find("BODY") == npos) {
+            std::string out;
+            for (int i = n; i <= last && i <= count; ++i)
+                out += "* " + std::to_string(i) + " FETCH (UID " + std::to_string(10 + i) + " RFC822.SIZE " +
+                       std::to_string(messages[i - 1].size()) + ")\r\n";
+            return out + s.ok();
+        }
+        n = 0;
+        if (std::sscanf(c.c_str(), "UID FETCH %u", &uid) == 1) n = static_cast<int>(uid) - 10;
+        else if (std::sscanf(c.c_str(), "FETCH %d", &n) != 1) n = 0;
+        if (n >= 1 && n <= count) {
+            std::string text = messages[n - 1];
+            if (c.find("BODY.PEEK[HEADER]") != npos) text = text.substr(0, text.find("\r\n\r\n") + 4);
+            return fetched(n, static_cast<unsigned>(10 + n), text) + s.ok();
+        }
+        if (s.is("UID SEARCH")) {
+            std::string out = "* SEARCH";
+            for (int i = 1; i <= count; ++i) out += " " + std::to_string(10 + i);
+            return out + "\r\n" + s.ok();
+        }
+        return s.standard();
+    };
+}
+
+CommandResult tavrin(const ImapPeer& peer, const std::string& args)
+{
+    return run_command_line(std::string(TAVRIN_BINARY) + " -imap -host:127.0.0.1 -port:" + peer.port() +
+                            " -user:u -pass:p -tmo:10 " + args + " < /dev/null");
+}
+
+std::string base64(const std::string& bytes)
+{
+    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
+                            reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+// The resident size of this process in bytes.
+size_t resident_bytes()
+{
+    long pages = 0, resident = 0;
+    std::ifstream("/proc/self/statm") >> pages >> resident;
+    return static_cast<size_t>(resident) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+}
+
+}  // namespace
+
+TEST(ImapClient, TagsCountFromOneAndAWrongTagFailsTheCommand)
+{
+    ImapPeer peer([](Session& s) -> std::string {
+        if (s.is("SELECT")) return "* 2 EXISTS\r\n" + s.ok();
+        if (s.is("CREATE")) return "41 OK created\r\n";  // not this command's tag
+        return s.standard();
+    });
+    clear_report();
+    ImapClient imap;
+    ASSERT_EQ(open(imap, peer), 1);
+    ASSERT_EQ(imap.login("u", "p"), 1);
+    ASSERT_EQ(imap.select_mailbox("INBOX", 0), 1);
+    EXPECT_EQ(imap.message_count, 2);
+    EXPECT_EQ(imap.create_mailbox("New"), -1);
+    EXPECT_NE(reported().find("Sequence error, got: 41, expected: 5 [41 OK created]\r\n"), npos) << reported();
+    imap.disconnect();
+    peer.join();
+    EXPECT_EQ(peer.lines(), (Lines{"1 CAPABILITY", "2 LOGIN \"u\" \"p\"", "3 CAPABILITY", "4 SELECT \"INBOX\"",
+                                   "5 CREATE \"New\"", "6 LOGOUT"}));
+}
+
+TEST(ImapClient, LoginFollowsTheCapabilities)
+{
+    const std::string challenge = "<1896.697170952@test.example>";
+    unsigned char digest[16];
+    unsigned digest_length = 0;
+    HMAC(EVP_md5(), "p\"w\\d", 5, reinterpret_cast<const unsigned char*>(challenge.data()), challenge.size(), digest,
+         &digest_length);
+    std::string hex;
+    for (unsigned i = 0; i < digest_length; ++i) {
+        char two[3];
+        std::snprintf(two, sizeof two, "%02x", digest[i]);
+        hex += two;
+    }
+    const struct {
+        const char* caps;
+        int challenge_auth;
+        Lines sent;  // after "1 CAPABILITY", before the CAPABILITY that follows the login
+    } cases[] = {
+        {"IMAP4rev1", 1, {"2 LOGIN \"u\" \"p\\\"w\\\\d\""}},
+        {"IMAP4rev1 AUTH=PLAIN AUTH=CRAM-MD5", 0, {"2 AUTHENTICATE PLAIN", base64(std::string("\0u\0p\"w\\d", 8))}},
+        {"IMAP4rev1 AUTH=PLAIN AUTH=CRAM-MD5", 1, {"2 AUTHENTICATE CRAM-MD5", base64("u " + hex)}},
+        {"IMAP4rev1 AUTH=LOGIN", 0, {"2 AUTHENTICATE LOGIN", base64("u"), base64("p\"w\\d")}},
+    };
+    for (const auto& c : cases) {
+        std::string caps = c.caps;
+        ImapPeer peer([caps, challenge, pending = std::string(), steps = 0](Session& s) mutable -> std::string {
+            if (s.is("CAPABILITY")) return "* CAPABILITY " + caps + "\r\n" + s.ok();
+            if (s.is("AUTHENTICATE")) {
+                pending = s.tag();
+                return s.is("AUTHENTICATE CRAM-MD5") ? "+ " + base64(challenge) + "\r\n" : "+ \r\n";
+            }
+            if (!pending.empty()) {
+                // AUTHENTICATE LOGIN asks twice.
+                if (caps.find("AUTH=LOGIN") != npos && ++steps == 1) return "+ \r\n";
+                return pending + " OK logged in\r\n";
+            }
+            return s.standard();
+        });
+        ImapClient imap;
+        imap.challenge_auth = c.challenge_auth;
+        ASSERT_EQ(open(imap, peer), 1) << caps;
+        EXPECT_EQ(imap.login("u", "p\"w\\d"), 1) << caps;
+        imap.disconnect();
+        peer.join();
+        Lines expected{"1 CAPABILITY"};
+        expected.insert(expected.end(), c.sent.begin(), c.sent.end());
+        expected.insert(expected.end(), {"3 CAPABILITY", "4 LOGOUT"});
+        EXPECT_EQ(peer.lines(), expected) << caps;
+    }
+    // SORT=DISPLAY alone offers sorting; IDLE is not in the line.
+    ImapPeer sorting([](Session& s) -> std::string {
+        return s.is("CAPABILITY") ? "* CAPABILITY IMAP4rev1 SORT=DISPLAY\r\n" + s.ok() : s.standard();
+    });
+    ImapClient imap;
+    ASSERT_EQ(open(imap, sorting), 1);
+    EXPECT_EQ(imap.has_sort, 1);
+    EXPECT_EQ(imap.has_idle, 0);
+}
+
+TEST(ImapClient, ListedNamesInTheirFormsAndTheListAgain)
+{
+    ImapPeer peer([](Session& s) -> std::string {
+        if (s.is("LIST"))
+            return "* LIST (\\HasNoChildren) \"/\" \"My Folder\"\r\n"
+                   "* LIST (\\HasChildren \\Marked \\Sent) \"/\" Sent\r\n"
+                   "* LIST () \"/\" " + literal("My\\\"Name") + "\r\n" + s.ok();
+        if (s.is("LSUB")) return "* LSUB (\\Noselect) \"/\" Hidden\r\n* LSUB () \"/\" Shown\r\n" + s.ok();
+        return s.standard();
+    });
+    ImapClient imap;
+    ASSERT_EQ(open(imap, peer), 1);
+    auto names = [&] {
+        Lines got;
+        string name;
+        while (imap.next_mailbox_name(name)) got.push_back(name.c_str());
+        EXPECT_EQ(name, "");
+        return got;
+    };
+    ASSERT_EQ(imap.list_mailboxes("", 0), 1);
+    const Lines listed{"My Folder", "Sent", "My\\\"Name"};
+    EXPECT_EQ(names(), listed);
+    EXPECT_EQ(names(), listed);  // again, from the start
+    ASSERT_EQ(imap.list_mailboxes("%", 1), 1);
+    EXPECT_EQ(names(), Lines{"Shown"});
+    // The refill holds every name listed on this client.
+    EXPECT_EQ(names(), (Lines{"My Folder", "Sent", "My\\\"Name", "Shown"}));
+    EXPECT_EQ(peer.lines(), (Lines{"1 CAPABILITY", "2 LIST \"\" \"*\"", "3 LSUB \"\" \"%\""}));
+}
+
+TEST(ImapClient, SearchResultsAreTheMessagesOfTheRun)
+{
+    ImapPeer peer([searches = 0](Session& s) mutable -> std::string {
+        if (s.is("SELECT")) return "* 5 EXISTS\r\n" + s.ok();
+        if (s.is("UID SEARCH")) {
+            const std::string answers[] = {"* SEARCH\r\n", "* SEARCH 12 15\r\n", "* SEARCH 1 2 3 4 5 6 7 8 9\r\n",
+                                           "* SEARCH " + literal("1 2 3") + "\r\n"};
+            return answers[searches++ % 4] + s.ok();
+        }
+        if (s.is("UID FETCH 15 ")) return fetched(2, 15, message(2)) + s.ok();
+        return s.standard();
+    });
+    ImapClient imap;
+    ASSERT_EQ(open(imap, peer), 1);
+    EXPECT_EQ(imap.sort_messages("DATE", "ALL"), 0);  // not offered
+    ASSERT_EQ(imap.select_mailbox("INBOX", 0), 1);
+    EXPECT_EQ(imap.search_messages("FROM x"), 1);
+    EXPECT_EQ(imap.message_count, 0);
+    EXPECT_EQ(imap.search_messages("ALL"), 0);  // done until the next SELECT
+    EXPECT_EQ(peer.lines_with("UID SEARCH").size(), 1u);
+
+    ASSERT_EQ(imap.select_mailbox("INBOX", 0), 1);
+    ASSERT_EQ(imap.search_messages(""), 1);
+    ASSERT_EQ(imap.message_count, 2);
+    EXPECT_EQ(imap.result_uid(1), 12);
+    EXPECT_EQ(imap.result_uid(2), 15);
+    EXPECT_EQ(imap.result_uid(3), 0);
+    ASSERT_EQ(imap.retrieve_uid(static_cast<uint32_t>(imap.result_uid(2))), 1);
+    EXPECT_EQ(body(imap), "body 2\r\n");
+
+    // More numbers than messages, and numbers in a literal: bounded.
+    for (int expected : {5, 0}) {
+        ASSERT_EQ(imap.select_mailbox("INBOX", 0), 1);
+        EXPECT_EQ(imap.search_messages("ALL"), 1);
+        EXPECT_EQ(imap.message_count, expected);
+    }
+    EXPECT_EQ(imap.create_mailbox("next"), 1);
+    EXPECT_EQ(peer.lines_with("UID SEARCH"),
+              (Lines{"3 UID SEARCH FROM x", "5 UID SEARCH ALL", "8 UID SEARCH ALL", "10 UID SEARCH ALL"}));
+}
+
+TEST(ImapClient, AMoveWhoseCopyIsRefusedStoresNothing)
+{
+    for (bool refused : {true, false}) {
+        ImapPeer peer([refused](Session& s) -> std::string {
+            if (s.is("SELECT")) return "* 3 EXISTS\r\n" + s.ok();
+            if (s.is("COPY") || s.is("UID COPY")) return refused ? s.no("[TRYCREATE] no such mailbox") : s.ok();
+            return s.standard();
+        });
+        ImapClient imap;
+        ASSERT_EQ(open(imap, peer), 1);
+        ASSERT_EQ(imap.select_mailbox("INBOX", 0), 1);
+        EXPECT_EQ(imap.move_message(2, "Archive"), refused ? -1 : 1);
+        EXPECT_EQ(imap.move_uid(12, "Archive"), refused ? -1 : 1);
+        imap.disconnect();
+        peer.join();
+        EXPECT_EQ(peer.lines_with("STORE"), refused ? Lines{} : Lines{"4 STORE 2 +FLAGS (\\Deleted)"});
+        EXPECT_EQ(peer.lines_with("UID STORE"), refused ? Lines{} : Lines{"6 UID STORE 12 +FLAGS (\\Deleted)"});
+    }
+}
+
+TEST(ImapClient, AclOperationsNeedTheCapability)
+{
+    ImapPeer peer(standard);
+    ImapClient imap;
+    ASSERT_EQ(open(imap, peer), 1);
+    string text;
+    List<string> a, b;
+    EXPECT_EQ(imap.set_acl("INBOX", "bob", "lr"), 0);
+    EXPECT_EQ(imap.delete_acl("INBOX", "bob"), 0);
+    EXPECT_EQ(imap.get_acl("INBOX", a, b), 0);
+    EXPECT_EQ(imap.list_rights("INBOX", "bob", text, a), 0);
+    EXPECT_EQ(imap.my_rights("INBOX", text), 0);
+    imap.disconnect();
+    peer.join();
+    EXPECT_EQ(peer.lines(), Lines{"1 CAPABILITY"});
+}
+
+// Bytes in the clear behind the STARTTLS answer would be read as if they
+// had come through TLS: the start is refused.
+TEST(ImapClient, PlaintextInjectedAfterTheStarttlsAnswerIsRefused)
+{
+    ImapPeer peer([](Session& s) -> std::string {
+        if (s.is("CAPABILITY")) return "* CAPABILITY IMAP4rev1 STARTTLS\r\n" + s.ok();
+        if (s.is("STARTTLS")) return s.ok("begin TLS") + "* CAPABILITY IMAP4rev1 AUTH=PLAIN\r\n";
+        return s.standard();
+    });
+    clear_report();
+    ImapClient imap;
+    imap.use_starttls = 1;
+    EXPECT_LT(open(imap, peer), 1);
+    EXPECT_FALSE(imap.connected());
+    EXPECT_EQ(imap.has_auth_plain, 0);
+    EXPECT_NE(error_stream.contents().find("unencrypted data before the handshake"), npos) << error_stream.contents();
+}
+
+// A hostile server: what it sends costs the reader no more than a bounded
+// amount of memory and time, and ends in a failure where it must.
+
+TEST(ImapHostile, AnEndlessStreamOfUntaggedLinesEnds)
+{
+    ImapPeer peer([](Session& s) -> std::string {
+        if (!s.is("CREATE")) return s.standard();
+        std::string chunk;
+        for (int i = 0; i < 4096; ++i) chunk += "* OK still here\r\n";
+        // 1.6 million lines, more than any reply may have, unless the
+        // client gives up before.
+        for (int i = 0; i < 400 && s.send(chunk); ++i) {
+        }
+        s.closing = true;
+        return "";
+    });
+    clear_report();
+    ImapClient imap;
+    ASSERT_EQ(open(imap, peer), 1);
+    EXPECT_LT(imap.create_mailbox("x"), 0);
+    EXPECT_FALSE(imap.connected());
+    EXPECT_NE(reported().find("IMAP OK() didn't complete\r\n"), npos);
+}
+
+TEST(ImapHostile, LinesOfSeveralMegabytes)
+{
+    const std::string huge(5 << 20, 'x');
+    const struct {
+        std::string (*answer)(Session&, const std::string&);
+        int result;
+    } cases[] = {
+        {[](Session& s, const std::string& x) { return "* OK " + x + "\r\n" + s.ok(); }, 1},
+        {[](Session& s, const std::string& x) { return s.ok(x); }, 1},
+        {[](Session& s, const std::string& x) { return "* OK " + x + x + x + x + "\r\n" + s.ok(); }, -1},
+    };
+    for (const auto& c : cases) {
+        ImapPeer peer([&](Session& s) -> std::string { return s.is("CREATE") ? c.answer(s, huge) : s.standard(); });
+        ImapClient imap;
+        ASSERT_EQ(open(imap, peer), 1);
+        EXPECT_EQ(imap.create_mailbox("x"), c.result);
+        EXPECT_LT(std::strlen(imap.reply), sizeof imap.reply);
+        if (c.result == 1) {
+            EXPECT_LE(imap.last_line().size(), (1u << 20) + 2);
+            EXPECT_EQ(imap.create_mailbox("next"), 1);
+        } else {
+            EXPECT_FALSE(imap.connected());
+        }
+    }
+}
+
+// Literals that lie: too large to be true, larger than what comes before
+// the close, smaller than the message.
+TEST(ImapHostile, LiteralsThatLie)
+{
+    const std::string text = message(1);
+    const struct {
+        bool listing;  // a LIST name, else a message
+        std::string answer;
+        bool closes;
+    } cases[] = {
+        {true, "* LIST () \"/\" {99999999999}\r\nabc\r\n", false},
+        {true, "* LIST () \"/\" {100}\r\nshort", true},
+        {false, "* 1 FETCH (UID 11 BODY[] {99999999999}\r\n" + text + ")\r\n", false},
+        {false, "* 1 FETCH (UID 11 BODY[] {4294967295}\r\n" + text, true},
+        {false, "* 1 FETCH (UID 11 BODY[] {100}\r\n" + text, true},
+        {false, "* 1 FETCH (UID 11 BODY[] {12}\r\n" + text + ")\r\n", false},
+    };
+    for (const auto& c : cases) {
+        ImapPeer peer([&](Session& s) -> std::string {
+            if (s.is("SELECT")) return "* 1 EXISTS\r\n" + s.ok();
+            if (s.is("LIST") || s.is("FETCH 1 ")) {
+                s.closing = c.closes;
+                return c.answer + (c.closes ? "" : s.ok());
+            }
+            return s.standard();
+        });
+        ImapClient imap;
+        ASSERT_EQ(open(imap, peer), 1);
+        ASSERT_EQ(imap.select_mailbox("INBOX", 0), 1);
+        if (c.listing) {
+            EXPECT_LT(imap.list_mailboxes("*", 0), 0) << c.answer;
+            EXPECT_FALSE(imap.connected());
+        } else {
+            EXPECT_LT(imap.retrieve(1), 1) << c.answer;
+            EXPECT_LE(imap.body_length, text.size());
+        }
+    }
+}
+
+TEST(ImapHostile, HugeMessageCountsCostOnlyWhatIsSent)
+{
+    {
+        ImapPeer peer([](Session& s) -> std::string {
+            return s.is("SELECT") ? "* 4294967296 EXISTS\r\n" + s.ok() : s.standard();
+        });
+        ImapClient imap;
+        ASSERT_EQ(open(imap, peer), 1);
+        ASSERT_EQ(imap.select_mailbox("INBOX", 0), 1);
+        EXPECT_EQ(imap.message_count, INT32_MAX);
+        EXPECT_EQ(imap.fetch_sizes(1, 0), 1);
+        EXPECT_EQ(peer.lines().back(), "3 FETCH 1:2147483647 (UID RFC822.SIZE)");
+    }
+    ImapPeer peer([](Session& s) -> std::string {
+        if (s.is("SELECT")) return "* 2000000000 EXISTS\r\n" + s.ok();
+        if (!s.is("FETCH 1:")) return s.standard();
+        std::string chunk;
+        for (int i = 0; i < 100000; ++i) {
+            chunk += "* " + std::to_string(2000000000 - 7 * i) + " FETCH (UID " + std::to_string(i + 1) +
+                     " RFC822.SIZE 5)\r\n";
+            if (chunk.size() > 65536 && !s.send(chunk)) return "";
+            if (chunk.size() > 65536) chunk.clear();
+        }
+        return chunk + s.ok();
+    });
+    ImapClient imap;
+    ASSERT_EQ(open(imap, peer), 1);
+    size_t before = resident_bytes();
+    ASSERT_EQ(imap.select_mailbox("INBOX", 0), 1);
+    ASSERT_EQ(imap.fetch_sizes(1, 0), 1);
+    EXPECT_LT(resident_bytes(), before + (size_t(64) << 20));
+    EXPECT_EQ(imap.message_uid(2000000000 - 7 * 99999), 100000);
+    EXPECT_EQ(imap.message_size(2000000000), 5);
+    EXPECT_EQ(imap.message_size(1), 0);
+    EXPECT_EQ(imap.body_length, 500000u);
+}
+
+// Through the program: what the user sees.
+
+// After a search the messages are its results, handled by their UIDs:
+// deleted, moved and fetched.
+TEST(ImapDriver, SearchResultsAreHandledByUid)
+{
+    const struct {
+        const char* args;
+        Lines uid_lines;
+        const char* shows;  // a piece of the report
+    } cases[] = {
+        {"\"-search:FROM ann\" -rm", {"6 UID SEARCH FROM ann", "7 UID STORE 12 +FLAGS (\\Deleted)"},
+         "Deleted message # 12\r\n"},
+        {"-search:ALL -move:Archive",
+         {"6 UID SEARCH ALL", "7 UID COPY 11 \"Archive\"", "8 UID STORE 11 +FLAGS (\\Deleted)",
+          "9 UID FETCH 11 (UID RFC822.SIZE FLAGS BODY[])", "10 UID COPY 12 \"Archive\"",
+          "11 UID STORE 12 +FLAGS (\\Deleted)", "12 UID FETCH 12 (UID RFC822.SIZE FLAGS BODY[])"},
+         "2. m2\r\n"},
+    };
+    for (const auto& c : cases) {
+        ImapPeer peer([box = mailbox({message(1), message(2)})](Session& s) mutable -> std::string {
+            if (s.is("UID SEARCH FROM ann")) return "* SEARCH 12\r\n" + s.ok();
+            return box(s);
+        });
+        CommandResult r = tavrin(peer, c.args);
+        EXPECT_EQ(r.status, 0) << c.args << ": " << r.err;
+        peer.join();
+        EXPECT_EQ(peer.lines_with("UID"), c.uid_lines) << c.args;
+        EXPECT_NE(r.out.find(c.shows), npos) << c.args << "\n" << r.out.substr(0, 2000);
+        if (std::string(c.args).find("FROM ann") != npos) {
+            EXPECT_EQ(r.out.find("m1\r\n"), npos) << c.args;
+        }
+    }
+}
+
+// "-idle:1" on an empty mailbox of a server without IDLE: the mailbox is
+// selected again after each wait, and nothing else is sent; the run ends
+// when the server goes.
+TEST(ImapDriver, WithoutIdleTheMailboxIsSelectedAgain)
+{
+    ImapPeer peer([selects = 0](Session& s) mutable -> std::string {
+        if (s.is("SELECT") && ++selects == 3) {
+            s.closing = true;
+            return "";
+        }
+        if (s.is("SELECT")) return "* 0 EXISTS\r\n" + s.ok();
+        return s.standard();
+    });
+    CommandResult r = tavrin(peer, "-idle:1");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Could not select mailbox: 'INBOX'"), npos) << r.err;
+    peer.join();
+    EXPECT_EQ(peer.lines(), (Lines{"1 CAPABILITY", "2 LOGIN \"u\" \"p\"", "3 CAPABILITY", "4 SELECT \"INBOX\"",
+                                   "5 SELECT \"INBOX\"", "6 SELECT \"INBOX\""}));
+}
+
+TEST(ImapDriver, IdleEndsWithTheFirstMessageAndDone)
+{
+    ImapPeer peer([idle_tag = std::string(), box = mailbox({message(1)}, "IMAP4rev1 IDLE")](Session& s) mutable
+                  -> std::string {
+        if (s.is("SELECT") && idle_tag.empty()) return "* 0 EXISTS\r\n" + s.ok();
+        if (s.is("IDLE")) {
+            idle_tag = s.tag();
+            return "+ idling\r\n* 0 EXISTS\r\n* 1 EXISTS\r\n";
+        }
+        if (s.line == "DONE") return idle_tag + " OK IDLE done\r\n";
+        return box(s);
+    });
+    CommandResult r = tavrin(peer, "-idle:30");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("1. m1\r\n"), npos) << r.out;
+    peer.join();
+    EXPECT_EQ(peer.lines(), (Lines{"1 CAPABILITY", "2 LOGIN \"u\" \"p\"", "3 CAPABILITY", "4 SELECT \"INBOX\"", "5 IDLE",
+                                   "DONE", "6 SELECT \"INBOX\"", "7 FETCH 1:1 (UID RFC822.SIZE)",
+                                   "8 FETCH 1 (UID RFC822.SIZE FLAGS BODY[])", "9 LOGOUT"}));
+}
