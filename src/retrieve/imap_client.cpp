@@ -148,7 +148,6 @@ int ImapClient::send_line(const std::string& text)
 int ImapClient::command(const char* pattern, ...)
 {
     if (!connected()) return -1;
-    ++tag;
     std::vector<char> buffer(static_cast<size_t>(buffer_size() > 0 ? buffer_size() : 4096));
     va_list args;
     va_start(args, pattern);
@@ -163,7 +162,8 @@ int ImapClient::command(const char* pattern, ...)
         std::snprintf(reply, sizeof reply, "a value in the command holds a line end");
         return -1;
     }
-    return send_line(std::to_string(tag) + " " + buffer.data());
+    // The tag counts the commands that go out, so a refused one takes none.
+    return send_line(std::to_string(++tag) + " " + buffer.data());
 }
 
 // One physical line into the end of into, kept up to max_line bytes (the

@@ -272,6 +272,31 @@ TEST(ImapClient, SearchResultsAreTheMessagesOfTheRun)
               (Lines{"3 UID SEARCH FROM x", "5 UID SEARCH ALL", "8 UID SEARCH ALL", "10 UID SEARCH ALL"}));
 }
 
+// Quotes and backslashes in names go out escaped; a name with a line end
+// would end the command early and start another: it is refused, nothing
+// goes out, and the tags on the wire still count up one by one.
+TEST(ImapClient, NamesAreEscapedAndLineEndsRefused)
+{
+    ImapPeer peer([](Session& s) -> std::string {
+        if (s.is("CAPABILITY")) return "* CAPABILITY IMAP4rev1 ACL\r\n" + s.ok();
+        return s.standard();
+    });
+    ImapClient imap;
+    ASSERT_EQ(open(imap, peer), 1);
+    EXPECT_EQ(imap.create_mailbox("a\"b\\c"), 1);
+    EXPECT_EQ(imap.rename_mailbox("x\\", "y\""), 1);
+    EXPECT_EQ(imap.set_acl("IN\"BOX", "b\\ob", "lr"), 1);
+    EXPECT_EQ(imap.select_mailbox("Bad\r\n9 DELETE INBOX", 0), -1);
+    EXPECT_NE(std::string(imap.reply).find("line end"), npos) << imap.reply;
+    EXPECT_EQ(imap.create_mailbox("x\ny"), -1);
+    EXPECT_EQ(imap.copy_message(1, "z\r", 1), -1);
+    EXPECT_EQ(imap.delete_mailbox("d"), 1);
+    imap.disconnect();
+    peer.join();
+    EXPECT_EQ(peer.lines(), (Lines{"1 CAPABILITY", "2 CREATE \"a\\\"b\\\\c\"", "3 RENAME \"x\\\\\" \"y\\\"\"",
+                                   "4 SETACL \"IN\\\"BOX\" \"b\\\\ob\" \"lr\"", "5 DELETE \"d\""}));
+}
+
 TEST(ImapClient, AMoveWhoseCopyIsRefusedStoresNothing)
 {
     for (bool refused : {true, false}) {
