@@ -250,11 +250,13 @@ ImapClient::Entry* ImapClient::entry(uint32_t n, bool create)
 {
     if (n < 1 || n > static_cast<uint32_t>(message_count)) return nullptr;
     if (n <= entries_.size()) return &entries_[n - 1];
+    auto it = scattered_.find(n);
     if (n == entries_.size() + 1 && create) {
-        entries_.emplace_back();
+        // The dense part reaches a number that came early: it moves over.
+        entries_.push_back(it != scattered_.end() ? it->second : Entry());
+        if (it != scattered_.end()) scattered_.erase(it);
         return &entries_.back();
     }
-    auto it = scattered_.find(n);
     if (it != scattered_.end()) return &it->second;
     return create ? &scattered_[n] : nullptr;
 }
@@ -264,7 +266,8 @@ void ImapClient::take_fetch_items(const std::string& line, uint32_t n)
     Entry* e = entry(n, true);
     if (!e) return;
     uint32_t value;
-    e->uid = item_number(line, "UID", value) ? value : 0;
+    // A line without the UID (a flag change) leaves the one known.
+    if (item_number(line, "UID", value)) e->uid = value;
     if (item_number(line, "RFC822.SIZE", value)) {
         e->size = value;
         body_length += value;

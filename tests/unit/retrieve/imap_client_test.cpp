@@ -142,6 +142,34 @@ TEST(ImapClient, TagsCountFromOneAndAWrongTagFailsTheCommand)
                                    "5 CREATE \"New\"", "6 LOGOUT"}));
 }
 
+// Sizes and UIDs in whatever order the server sends them; a later line for
+// a message keeps what is known of it.
+TEST(ImapClient, SizesAndUidsInAnyOrder)
+{
+    ImapPeer peer([](Session& s) -> std::string {
+        if (s.is("SELECT")) return "* 3 EXISTS\r\n" + s.ok();
+        if (s.is("FETCH 1:3"))
+            return "* 3 FETCH (UID 13 RFC822.SIZE 30)\r\n* 2 FETCH (RFC822.SIZE 20 UID 12)\r\n"
+                   "* 1 FETCH (UID 11 RFC822.SIZE 10)\r\n" + s.ok();
+        // Any command's answer may carry flag changes.
+        if (s.is("CREATE")) return "* 2 FETCH (FLAGS (\\Seen))\r\n* 3 FETCH (FLAGS (\\Seen))\r\n" + s.ok();
+        return s.standard();
+    });
+    ImapClient imap;
+    ASSERT_EQ(open(imap, peer), 1);
+    ASSERT_EQ(imap.open_mailbox("INBOX", 0), 1);
+    EXPECT_EQ(imap.body_length, 60u);
+    auto check = [&](const char* when) {
+        for (int n = 1; n <= 3; ++n) {
+            EXPECT_EQ(imap.message_uid(n), 10 + n) << n << " " << when;
+            EXPECT_EQ(imap.message_size(n), 10 * n) << n << " " << when;
+        }
+    };
+    check("after the sizes");
+    ASSERT_EQ(imap.create_mailbox("x"), 1);
+    check("after flag changes");
+}
+
 TEST(ImapClient, LoginFollowsTheCapabilities)
 {
     const std::string challenge = "<1896.697170952@test.example>";
