@@ -270,7 +270,9 @@ void ImapClient::take_fetch_items(const std::string& line, uint32_t n)
     if (item_number(line, "UID", value)) e->uid = value;
     if (item_number(line, "RFC822.SIZE", value)) {
         e->size = value;
-        body_length += value;
+        // The sum of the sizes while they are asked for; otherwise
+        // body_length is the length of the text the parser holds.
+        if (summing_sizes_) body_length += value;
     }
 }
 
@@ -569,7 +571,11 @@ int ImapClient::fetch_sizes(int first, int last)
     if (!connected()) return -1;
     body_length = 0;
     int r = command("FETCH %d:%d (UID RFC822.SIZE)\r\n", first, last ? last : message_count);
-    return r > 0 ? read_reply() : r;
+    if (r <= 0) return r;
+    summing_sizes_ = true;
+    r = read_reply();
+    summing_sizes_ = false;
+    return r;
 }
 
 int ImapClient::message_size(int n)
@@ -649,9 +655,13 @@ int ImapClient::fetch_answer(bool by_uid, uint32_t wanted, bool leave_literal, s
         uint64_t literal;
         // By UID: the answer names it, or (when its UID comes after the
         // message) it is the one that carries a message.
-        bool ours = by_uid ? (has_uid ? uid == wanted : literal_at_end(line_, literal)) : n == wanted;
+        bool same = by_uid ? (has_uid ? uid == wanted : literal_at_end(line_, literal)) : n == wanted;
+        // Ours is the line with the text asked for; one for the same
+        // message without it (a flag change reported by the way) is read
+        // past like the others.
+        bool ours = same && find_nocase(line_.c_str(), "BODY[");
         if (!ours) {
-            got_other = by_uid ? uid : static_cast<long long>(n);
+            if (!same) got_other = by_uid ? uid : static_cast<long long>(n);
             uint64_t size;
             // Its own literal is read past, with the rest of its answer.
             while (literal_at_end(line_, size)) {
@@ -717,6 +727,7 @@ int ImapClient::retrieve(int n)
         if (!last_uid && item_number(line_, "UID", value)) last_uid = value;
     } else {
         clear_results();
+        body_length = 0;
     }
     last_retrieved = n;
     return read_reply();
@@ -740,6 +751,7 @@ int ImapClient::retrieve_uid(uint32_t uid)
         if (!last_uid && item_number(line_, "UID", value)) last_uid = value;
     } else {
         clear_results();
+        body_length = 0;
     }
     if (last_uid && last_uid != uid) {
         report_stream << "Message nbr missmatch: got = " << static_cast<long long>(last_uid)

@@ -124,6 +124,7 @@ private:
     std::vector<uint32_t> search_results_;
     uint32_t uid_validity_ = 0, uid_next_ = 0, first_unseen_ = 0, recent_count_ = 0;
     std::string line_;  // the last response line, literals taken in
+    bool summing_sizes_ = false;  // while fetch_sizes reads its answer
     int referrals_ = 0;
 };
 

@@ -142,6 +142,59 @@ TEST(ImapClient, TagsCountFromOneAndAWrongTagFailsTheCommand)
                                    "5 CREATE \"New\"", "6 LOGOUT"}));
 }
 
+// While message 3 is fetched the server reports on message 7 (a flag
+// change, or with a literal of its own) or on message 3 without its text:
+// all of it is read past; when message 3 never comes, the fetch fails and
+// says which message came instead. Either way the next command gets its
+// own answer.
+TEST(ImapClient, FetchAnswersForOtherMessagesAreReadPast)
+{
+    const std::string wanted = fetched(3, 13, message(3));
+    const std::string flags7 = "* 7 FETCH (FLAGS (\\Seen))\r\n";
+    const std::string literal7 = "* 7 FETCH (UID 17 BODY[HEADER] " + literal("X: 7\r\n\r\n") + ")\r\n";
+    const struct {
+        bool by_uid;
+        std::string answer;
+        int result;
+    } cases[] = {
+        {false, flags7 + wanted, 1},
+        {false, literal7 + wanted, 1},
+        {false, "* 3 FETCH (FLAGS (\\Seen))\r\n" + wanted, 1},
+        {false, flags7 + literal7, -1},
+        {true, flags7 + literal7 + wanted, 1},
+        {true, "* 3 FETCH (UID 13 FLAGS (\\Seen))\r\n" + wanted, 1},
+    };
+    for (const auto& c : cases) {
+        std::string answer = c.answer;
+        ImapPeer peer([answer](Session& s) -> std::string {
+            if (s.is("SELECT")) return "* 10 EXISTS\r\n" + s.ok();
+            if (s.is("FETCH 1:10")) {
+                std::string out;
+                for (int i = 1; i <= 10; ++i) out += "* " + std::to_string(i) + " FETCH (UID " + std::to_string(10 + i) + " RFC822.SIZE 20)\r\n";
+                return out + s.ok();
+            }
+            if (s.is("FETCH 3 ") || s.is("UID FETCH 13 ")) return answer + s.ok();
+            return s.standard();
+        });
+        clear_report();
+        ImapClient imap;
+        ASSERT_EQ(open(imap, peer), 1);
+        ASSERT_EQ(imap.select_mailbox("INBOX", 0), 1);
+        ASSERT_EQ(imap.fetch_sizes(1, 0), 1);
+        EXPECT_EQ(c.by_uid ? imap.retrieve_uid(13) : imap.retrieve(3), c.result) << answer;
+        if (c.result == 1) {
+            EXPECT_EQ(body(imap), "body 3\r\n") << answer;
+            EXPECT_EQ(imap.hdr_subject, "m3");
+            EXPECT_EQ(imap.last_retrieved_number(), 13);
+        } else {
+            EXPECT_NE(reported().find("Message nbr missmatch: got = 7, expected = 3\r\n"), npos) << reported();
+        }
+        // A flag change does not make the server forget a message's UID.
+        EXPECT_EQ(imap.message_uid(7), 17) << answer;
+        EXPECT_EQ(imap.create_mailbox("next"), 1) << answer;
+    }
+}
+
 // Sizes and UIDs in whatever order the server sends them; a later line for
 // a message keeps what is known of it.
 TEST(ImapClient, SizesAndUidsInAnyOrder)
@@ -506,7 +559,51 @@ TEST(ImapHostile, HugeMessageCountsCostOnlyWhatIsSent)
     EXPECT_EQ(imap.body_length, 500000u);
 }
 
+// Lines that come after a message's literal do not change what the
+// parser found; an answer without the message's text is no message.
+TEST(ImapHostile, WhatFollowsTheMessageLeavesItAsParsed)
+{
+    ImapPeer peer([](Session& s) -> std::string {
+        if (s.is("SELECT")) return "* 3 EXISTS\r\n" + s.ok();
+        if (s.is("FETCH 1 ")) return fetched(1, 11, message(1)) + "* 1 FETCH (RFC822.SIZE 300000)\r\n" + s.ok();
+        if (s.is("FETCH 2 ")) return "* 2 FETCH (UID 12 RFC822.SIZE 300000 BODY[] NIL)\r\n" + s.ok();
+        if (s.is("FETCH 3 ")) return "* 3 FETCH (UID 13 RFC822.SIZE 300000 FLAGS (\\Seen))\r\n" + s.ok();
+        return s.standard();
+    });
+    ImapClient imap;
+    ASSERT_EQ(open(imap, peer), 1);
+    ASSERT_EQ(imap.select_mailbox("INBOX", 0), 1);
+    ASSERT_EQ(imap.retrieve(1), 1);
+    EXPECT_EQ(imap.body_length, 8u);
+    EXPECT_EQ(imap.retrieve(2), 1);
+    EXPECT_EQ(imap.body_length, 0u);
+    EXPECT_EQ(imap.retrieve(3), -1);
+}
+
 // Through the program: what the user sees.
+
+TEST(ImapDriver, TheMessageShownIsTheOneParsed)
+{
+    const struct {
+        std::string after;  // the answer to the FETCH of message 1
+        int status;
+    } cases[] = {
+        {fetched(1, 11, message(1)) + "* 1 FETCH (RFC822.SIZE 300000)\r\n", 0},
+        {"* 1 FETCH (UID 11 FLAGS (\\Seen))\r\n", 1},
+    };
+    for (const auto& c : cases) {
+        ImapPeer peer([&, box = mailbox({message(1)})](Session& s) mutable -> std::string {
+            if (s.is("FETCH 1:1")) return "* 1 FETCH (UID 11 RFC822.SIZE 300000)\r\n" + s.ok();
+            if (s.is("FETCH 1 ")) return c.after + s.ok();
+            return box(s);
+        });
+        CommandResult r = tavrin(peer, "");
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_LT(r.out.size(), 4096u);
+        if (c.status == 0) EXPECT_NE(r.out.find("body 1\n"), npos) << r.out.substr(0, 2000);
+        else EXPECT_NE(r.err.find("Could not retrieve message (1/1), error= -1"), npos) << r.err;
+    }
+}
 
 // After a search the messages are its results, handled by their UIDs:
 // deleted, moved and fetched.
