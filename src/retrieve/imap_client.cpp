@@ -415,7 +415,9 @@ int ImapClient::referral_from_greeting(const string& port, const char* cert, int
         p = h.substr(colon + 1);
         h.resize(colon);
     }
+    following_referral_ = true;
     int r = open_connection(string(h.c_str()), string(p.c_str()), cert, verify);
+    following_referral_ = false;
     return r == 0 ? -1 : r;
 }
 
@@ -423,6 +425,8 @@ int ImapClient::open_connection(const string& host, const string& port, const ch
 {
     if (connected()) disconnect();
     clear_capabilities(true);
+    // A connection asked for anew starts a chain of referrals of its own.
+    if (!following_referral_) referrals_ = 0;
     trace_level = debug_level;
     int r = ReadMail::open_connection(host, port, cert, verify);
     if (r <= 0) return r;
@@ -523,7 +527,9 @@ int ImapClient::login(const char* user_name, const char* secret)
                 h.resize(colon);
             }
             disconnect();
+            following_referral_ = true;
             int opened = open_connection(string(h.c_str()), string(p.c_str()), nullptr, 0);
+            following_referral_ = false;
             if (opened < 0) return opened;
             return login(ref_user[0] ? ref_user : user_name, secret);
         }

@@ -125,7 +125,8 @@ private:
     uint32_t uid_validity_ = 0, uid_next_ = 0, first_unseen_ = 0, recent_count_ = 0;
     std::string line_;  // the last response line, literals taken in
     bool summing_sizes_ = false;  // while fetch_sizes reads its answer
-    int referrals_ = 0;
+    int referrals_ = 0;  // hops since the connection was asked for
+    bool following_referral_ = false;
 };
 
 // A value as an IMAP quoted string: between double quotes, with '"' and

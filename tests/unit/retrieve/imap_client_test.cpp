@@ -312,6 +312,51 @@ TEST(ImapClient, ListedNamesInTheirFormsAndTheListAgain)
     EXPECT_EQ(peer.lines(), (Lines{"1 CAPABILITY", "2 LIST \"\" \"*\"", "3 LSUB \"\" \"%\""}));
 }
 
+TEST(ImapClient, ReferralsMoveTheClientAndALoopEnds)
+{
+    // In the greeting, to the port the URL names; after a refused LOGIN,
+    // with the user the URL names.
+    ImapPeer second(standard);
+    ImapPeer first(standard, "* OK [REFERRAL imap://u;AUTH=*@127.0.0.1:" + second.port() + "/] go there\r\n");
+    ImapClient imap;
+    ASSERT_EQ(open(imap, first), 1);
+    ImapPeer third(standard);
+    ImapPeer refusing([&third](Session& s) -> std::string {
+        if (s.is("LOGIN")) return s.no("[REFERRAL imap://bob;AUTH=*@127.0.0.1:" + third.port() + "/] elsewhere");
+        return s.standard();
+    });
+    ASSERT_EQ(open(imap, refusing), 1);
+    EXPECT_EQ(imap.login("u", "p"), 1);
+    imap.disconnect();
+    second.join();
+    third.join();
+    EXPECT_EQ(first.lines(), Lines{});
+    EXPECT_EQ(second.lines(), Lines{"1 CAPABILITY"});
+    EXPECT_EQ(third.lines(), (Lines{"1 CAPABILITY", "2 LOGIN \"bob\" \"p\"", "3 CAPABILITY", "4 LOGOUT"}));
+
+    // A server that refers to itself, in the greeting or at LOGIN: a few
+    // hops, then a failure; the client can follow a referral afterwards.
+    clear_report();
+    ImapPeer loop(standard, "* OK [REFERRAL imap://u;AUTH=*@127.0.0.1:%PORT%/] again\r\n", 10);
+    EXPECT_LT(open(imap, loop), 1);
+    EXPECT_LE(loop.connections_served(), 5);
+    EXPECT_NE(reported().find("Too many referrals\r\n"), npos) << reported();
+    ImapPeer login_loop([](Session& s) -> std::string {
+        if (s.is("LOGIN")) return s.no("[REFERRAL imap://u;AUTH=*@127.0.0.1:" + s.port + "/] again");
+        return s.standard();
+    }, "* OK ready\r\n", 10);
+    ASSERT_EQ(open(imap, login_loop), 1);
+    EXPECT_LT(imap.login("u", "p"), 1);
+    EXPECT_LE(login_loop.connections_served(), 5);
+    imap.disconnect();
+    ImapPeer fourth(standard);
+    ImapPeer referring(standard, "* OK [REFERRAL imap://u;AUTH=*@127.0.0.1:" + fourth.port() + "/] go there\r\n");
+    EXPECT_EQ(open(imap, referring), 1);
+    imap.disconnect();
+    fourth.join();
+    EXPECT_EQ(fourth.lines().at(0), "1 CAPABILITY");
+}
+
 TEST(ImapClient, SearchResultsAreTheMessagesOfTheRun)
 {
     ImapPeer peer([searches = 0](Session& s) mutable -> std::string {
