@@ -66,6 +66,19 @@ bool literal_at_end(const std::string& line, uint64_t& size)
     return true;
 }
 
+// Exactly size bytes into into: a read may bring fewer (over TLS, one
+// record at a time). False when the connection failed or closed first.
+bool read_whole(SimSock& socket, char* into, uint64_t size)
+{
+    while (size > 0) {
+        int n = socket.read(into, size > INT32_MAX ? INT32_MAX : static_cast<int>(size));
+        if (n <= 0) return false;
+        into += n;
+        size -= static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
 // The line without its announced literal ("{123}" and the line end).
 std::string before_literal(const std::string& line) { return line.substr(0, line.rfind('{')); }
 
@@ -208,7 +221,7 @@ int ImapClient::read_response_line(bool leave_literal)
         // Another literal (a name, a header field) becomes a quoted string
         // in the line, then the line goes on after it.
         std::string text(static_cast<size_t>(size), '\0');
-        if (size && read(&text[0], static_cast<int>(size)) != static_cast<int>(size)) {
+        if (!read_whole(*this, &text[0], size)) {
             r = -1;
             break;
         }
@@ -672,7 +685,7 @@ int ImapClient::fetch_answer(bool by_uid, uint32_t wanted, bool leave_literal, s
             // Its own literal is read past, with the rest of its answer.
             while (literal_at_end(line_, size)) {
                 std::string skipped(static_cast<size_t>(size > max_skipped ? 0 : size), '\0');
-                if (size > max_skipped || (size && read(&skipped[0], static_cast<int>(size)) != static_cast<int>(size))) {
+                if (size > max_skipped || !read_whole(*this, &skipped[0], size)) {
                     close();
                     return -1;
                 }

@@ -460,6 +460,40 @@ TEST(ImapClient, AclOperationsNeedTheCapability)
     EXPECT_EQ(peer.lines(), Lines{"1 CAPABILITY"});
 }
 
+// Over TLS a read returns one record at a time: a literal split across
+// records (a name, another message's header) is still read whole.
+TEST(ImapClient, LiteralsSplitAcrossTlsRecordsAreReadWhole)
+{
+    const std::string other = "X-Other: 7\r\n\r\n";
+    TlsPeer peer([&](TlsPeer::Session& s) {
+        s.write("* OK ready\r\n");
+        s.read_line();
+        s.write("* CAPABILITY IMAP4rev1\r\n1 OK\r\n");
+        s.read_line();
+        s.write("* LIST () \"/\" {8}\r\nMy");
+        s.write("\\\"Name\r\n2 OK\r\n");
+        s.read_line();
+        s.write("* 9 EXISTS\r\n3 OK\r\n");
+        s.read_line();
+        s.write("* 7 FETCH (UID 17 BODY[HEADER] " + literal(other).substr(0, 10));
+        s.write(literal(other).substr(10) + ")\r\n" + fetched(3, 13, message(3)) + "4 OK\r\n");
+        s.read_line();
+        s.write("* BYE\r\n5 OK\r\n");
+    });
+    ImapClient imap;
+    imap.use_tls = 1;
+    imap.timeout = 10;
+    ASSERT_EQ(imap.open_connection("127.0.0.1", peer.port().c_str(), nullptr, 0), 1);
+    ASSERT_EQ(imap.list_mailboxes("*", 0), 1);
+    string name;
+    EXPECT_EQ(imap.next_mailbox_name(name), 1);
+    EXPECT_EQ(name, "My\\\"Name");
+    ASSERT_EQ(imap.select_mailbox("INBOX", 0), 1);
+    ASSERT_EQ(imap.retrieve(3), 1);
+    EXPECT_EQ(body(imap), "body 3\r\n");
+    imap.disconnect();
+}
+
 // Bytes in the clear behind the STARTTLS answer would be read as if they
 // had come through TLS: the start is refused.
 TEST(ImapClient, PlaintextInjectedAfterTheStarttlsAnswerIsRefused)
