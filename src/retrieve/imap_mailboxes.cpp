@@ -14,11 +14,10 @@ namespace {
 
 std::string q(const char* value) { return imap_quoted(value); }
 
-}  // namespace
-
-string acl_token(const char* text, string& rest)
+// One token of an ACL answer at p (quoted, or up to white space), with the
+// white space after it: p is left on what follows.
+std::string next_token(const char*& p)
 {
-    const char* p = text ? text : "";
     std::string token;
     if (*p == '"') {
         for (++p; *p && *p != '"' && *p != '\r' && *p != '\n'; ++p) {
@@ -37,10 +36,20 @@ string acl_token(const char* text, string& rest)
         if (*p == ' ' || *p == '\t') ++p;
     }
     while (*p == ' ' || *p == '\t') ++p;
-    std::string remainder = p;
-    rest = string(remainder.substr(0, 255).c_str());
     if (!token.empty() && token.front() == '"') token.erase(0, 1);
     if (!token.empty() && token.back() == '"') token.pop_back();
+    return token;
+}
+
+bool at_line_end(const char* p) { return !*p || *p == '\r' || *p == '\n'; }
+
+}  // namespace
+
+string acl_token(const char* text, string& rest)
+{
+    const char* p = text ? text : "";
+    std::string token = next_token(p);
+    rest = string(std::string(p).substr(0, 255).c_str());
     return string(token.c_str());
 }
 
@@ -175,14 +184,14 @@ int ImapClient::get_acl(const char* mailbox, List<string>& identifiers, List<str
     int r = command("GETACL %s\r\n", q(mailbox).c_str());
     if (r <= 0) return r;
     // "* ACL mailbox identifier rights identifier rights ..."
-    return acl_answer("ACL", [&](const char* text) {
-        string rest;
-        acl_token(text, rest);
-        for (int pairs = 0; *rest.c_str() && pairs < 1000; ++pairs) {
-            string identifier = acl_token(rest.c_str(), rest);
-            string granted = acl_token(rest.c_str(), rest);
-            identifiers.add(identifier);
-            rights.add(granted);
+    // The whole line is walked (not a token's bounded rest), up to its end.
+    return acl_answer("ACL", [&](const char* p) {
+        next_token(p);
+        for (int pairs = 0; !at_line_end(p) && pairs < 1000; ++pairs) {
+            std::string identifier = next_token(p);
+            std::string granted = next_token(p);
+            identifiers.add(string(identifier.c_str()));
+            rights.add(string(granted.c_str()));
         }
     });
 }
@@ -192,15 +201,14 @@ int ImapClient::list_rights(const char* mailbox, const char* identifier, string&
     if (!has_acl) return 0;
     int r = command("LISTRIGHTS %s %s\r\n", q(mailbox).c_str(), q(identifier).c_str());
     if (r <= 0) return r;
-    return acl_answer("LISTRIGHTS", [&](const char* text) {
-        string rest;
-        acl_token(text, rest);
-        acl_token(rest.c_str(), rest);
-        required = acl_token(rest.c_str(), rest);
+    return acl_answer("LISTRIGHTS", [&](const char* p) {
+        next_token(p);
+        next_token(p);
+        required = next_token(p).c_str();
         for (int groups = 0; groups < 1000; ++groups) {
-            string group = acl_token(rest.c_str(), rest);
+            std::string group = next_token(p);
             if (group.empty()) break;
-            optional.add(group);
+            optional.add(string(group.c_str()));
         }
     });
 }
@@ -210,9 +218,8 @@ int ImapClient::my_rights(const char* mailbox, string& rights)
     if (!has_acl) return 0;
     int r = command("MYRIGHTS %s\r\n", q(mailbox).c_str());
     if (r <= 0) return r;
-    return acl_answer("MYRIGHTS", [&](const char* text) {
-        string rest;
-        acl_token(text, rest);
-        rights = acl_token(rest.c_str(), rest);
+    return acl_answer("MYRIGHTS", [&](const char* p) {
+        next_token(p);
+        rights = next_token(p).c_str();
     });
 }

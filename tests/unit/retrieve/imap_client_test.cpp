@@ -102,6 +102,15 @@ CommandResult tavrin(const ImapPeer& peer, const std::string& args)
                             " -user:u -pass:p -tmo:10 " + args + " < /dev/null");
 }
 
+// The texts of a list (a copy of it is emptied).
+std::vector<std::string> strings(List<string> list)
+{
+    std::vector<std::string> out;
+    string s;
+    while (list.take_first(s)) out.push_back(s.c_str());
+    return out;
+}
+
 std::string base64(const std::string& bytes)
 {
     std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
@@ -443,6 +452,49 @@ TEST(ImapClient, AMoveWhoseCopyIsRefusedStoresNothing)
     }
 }
 
+TEST(ImapClient, AclAnswers)
+{
+    std::string long_acl;
+    for (int i = 10; i < 40; ++i) long_acl += " user" + std::to_string(i) + " lrs";
+    ImapPeer peer([long_acl, acls = 0](Session& s) mutable -> std::string {
+        if (s.is("CAPABILITY")) return "* CAPABILITY IMAP4rev1 ACL\r\n" + s.ok();
+        if (s.is("LISTRIGHTS")) return "* LISTRIGHTS INBOX bob lr a 0 1\r\n" + s.ok("LISTRIGHTS INBOX eve rwx");
+        if (s.is("MYRIGHTS")) return "* MYRIGHTS INBOX lrswi\r\n" + s.ok("MYRIGHTS INBOX x");
+        if (s.is("GETACL"))
+            return (acls++ == 0 ? "* ACL INBOX u lrswipkxtecda bob lr\r\n" : "* ACL \"Big Box\"" + long_acl + "\r\n") +
+                   s.ok("ACL INBOX eve rwx");
+        return s.standard();
+    });
+    ImapClient imap;
+    ASSERT_EQ(open(imap, peer), 1);
+    string required;
+    List<string> optional;
+    ASSERT_EQ(imap.list_rights("INBOX", "bob", required, optional), 1);
+    EXPECT_EQ(required, "lr");
+    EXPECT_EQ(strings(optional), (Lines{"a", "0", "1"}));
+    string mine;
+    ASSERT_EQ(imap.my_rights("INBOX", mine), 1);
+    EXPECT_EQ(mine, "lrswi");
+    List<string> identifiers, rights;
+    ASSERT_EQ(imap.get_acl("INBOX", identifiers, rights), 1);
+    EXPECT_EQ(strings(identifiers), (Lines{"u", "bob"}));
+    EXPECT_EQ(strings(rights), (Lines{"lrswipkxtecda", "lr"}));
+    // A line longer than one token's rest keeps every pair whole.
+    List<string> more_identifiers, more_rights;
+    ASSERT_EQ(imap.get_acl("Big Box", more_identifiers, more_rights), 1);
+    Lines many = strings(more_identifiers), granted = strings(more_rights);
+    ASSERT_EQ(many.size(), 30u);
+    EXPECT_EQ(many.back(), "user39");
+    EXPECT_EQ(granted, Lines(30, "lrs"));
+
+    string rest;
+    EXPECT_EQ(acl_token("\"Tom &- Jerry\" lr x", rest), "Tom & Jerry");
+    EXPECT_EQ(rest, "lr x");
+    EXPECT_EQ(acl_token("\"a\\\"b\"", rest), "a\"b");
+    EXPECT_EQ(acl_token("plain  next\r\n", rest), "plain");
+    EXPECT_EQ(rest, "next\r\n");
+}
+
 TEST(ImapClient, AclOperationsNeedTheCapability)
 {
     ImapPeer peer(standard);
@@ -660,6 +712,22 @@ TEST(ImapHostile, WhatFollowsTheMessageLeavesItAsParsed)
 }
 
 // Through the program: what the user sees.
+
+TEST(ImapDriver, AclAndListingAsTheUserSeesThem)
+{
+    ImapPeer peer([](Session& s) -> std::string {
+        if (s.is("CAPABILITY")) return "* CAPABILITY IMAP4rev1 ACL\r\n" + s.ok();
+        if (s.is("GETACL")) return "* ACL INBOX u lrswipkxtecda bob lr\r\n" + s.ok();
+        if (s.is("LISTRIGHTS")) return "* LISTRIGHTS INBOX bob lr a 0 1\r\n" + s.ok();
+        if (s.is("MYRIGHTS")) return "* MYRIGHTS INBOX lrswi\r\n" + s.ok();
+        if (s.is("LIST")) return "* LIST (\\HasNoChildren) \"/\" \"My Folder\"\r\n* LIST () \"/\" Sent\r\n" + s.ok();
+        if (s.is("SELECT")) return "* 0 EXISTS\r\n" + s.ok();
+        return s.standard();
+    });
+    CommandResult r = tavrin(peer, "-getacl -listrights:bob -myrights \"-list:*\"");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "u lrswipkxtecda\r\nbob lr\r\nlr a 0 1\r\nlrswi\r\nMy Folder\r\nSent\r\n") << r.out;
+}
 
 TEST(ImapDriver, TheMessageShownIsTheOneParsed)
 {
