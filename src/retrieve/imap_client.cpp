@@ -871,7 +871,14 @@ int ImapClient::idle_wait(int seconds)
         if (!connected()) return -1;
         if (wait_readable(1, 0) <= 0) continue;
         int r = read_response_line();
-        return r <= 0 ? r : left;
+        if (r <= 0) return r;
+        if (line_[0] != '*' && line_[0] != '+') {
+            // The IDLE's completion: the server ended it, and no DONE is due.
+            idling = 0;
+            final_status(line_, true);
+            return -1;
+        }
+        return left;
     }
     return 0;
 }

@@ -70,7 +70,8 @@ public:
     int fetch_part_uid(uint32_t uid, const char* part, const char* encoding, uint32_t offset, uint32_t length);
     int start_idle();
     // Waits up to seconds for the server to say something: the seconds
-    // left, 0 when nothing came, or a failed read's result.
+    // left, 0 when nothing came, -1 when the server ended the IDLE itself,
+    // or a failed read's result.
     int idle_wait(int seconds);
     // Leaves IDLE with DONE and reads its completion.
     int end_idle();

@@ -452,6 +452,56 @@ TEST(ImapClient, AMoveWhoseCopyIsRefusedStoresNothing)
     }
 }
 
+// IDLE: not offered, nothing is sent; offered, EXISTS lines end the wait
+// once they count a message ("* 0 EXISTS" does not), and DONE goes out
+// before the next command. A server that ends the IDLE itself ends the
+// wait, and no DONE follows.
+TEST(ImapClient, IdleWaitsForMessagesAndEndsWithDone)
+{
+    ImapPeer plain(standard);
+    ImapClient without;
+    ASSERT_EQ(open(without, plain), 1);
+    EXPECT_EQ(without.start_idle(), 0);
+    EXPECT_EQ(without.idle_wait(1), 0);
+    without.disconnect();
+    plain.join();
+    EXPECT_EQ(plain.lines(), Lines{"1 CAPABILITY"});
+
+    for (bool server_ends : {false, true}) {
+        ImapPeer peer([server_ends, idle_tag = std::string()](Session& s) mutable -> std::string {
+            if (s.is("CAPABILITY")) return "* CAPABILITY IMAP4rev1 IDLE\r\n" + s.ok();
+            if (s.is("SELECT")) return "* 0 EXISTS\r\n" + s.ok();
+            if (s.is("IDLE")) {
+                idle_tag = s.tag();
+                return server_ends ? "+ idling\r\n" + s.ok("IDLE ended") : "+ idling\r\n* 0 EXISTS\r\n* 2 EXISTS\r\n";
+            }
+            if (s.line == "DONE") return idle_tag + " OK IDLE done\r\n";
+            return s.standard();
+        });
+        ImapClient imap;
+        ASSERT_EQ(open(imap, peer), 1);
+        ASSERT_EQ(imap.select_mailbox("INBOX", 0), 1);
+        ASSERT_EQ(imap.start_idle(), 1);
+        if (server_ends) {
+            EXPECT_LT(imap.idle_wait(5), 0);
+            EXPECT_EQ(imap.idling, 0);
+            EXPECT_EQ(imap.end_idle(), 0);
+        } else {
+            EXPECT_GT(imap.idle_wait(5), 0);
+            EXPECT_EQ(imap.message_count, 0);
+            EXPECT_GT(imap.idle_wait(5), 0);
+            EXPECT_EQ(imap.message_count, 2);
+            EXPECT_EQ(imap.end_idle(), 1);
+        }
+        EXPECT_EQ(imap.select_mailbox("INBOX", 0), 1);
+        imap.disconnect();
+        peer.join();
+        Lines expected{"1 CAPABILITY", "2 SELECT \"INBOX\"", "3 IDLE", "DONE", "4 SELECT \"INBOX\""};
+        if (server_ends) expected.erase(expected.begin() + 3);
+        EXPECT_EQ(peer.lines(), expected) << server_ends;
+    }
+}
+
 TEST(ImapClient, AclAnswers)
 {
     std::string long_acl;
