@@ -108,14 +108,15 @@ std::string flags_of(const std::string& text)
 }
 
 // Reads one IMAP string (quoted, with escapes; or an atom up to a blank or
-// the line end; NIL as empty) at p, moving p past it.
+// the line end; NIL as empty) at p, moving p past it. An unclosed quote
+// ends at the line end.
 std::string imap_string(const char*& p)
 {
     while (*p == ' ') ++p;
     std::string value;
     if (*p == '"') {
-        for (++p; *p && *p != '"'; ++p) {
-            if (*p == '\\' && p[1]) ++p;
+        for (++p; *p && *p != '"' && *p != '\r' && *p != '\n'; ++p) {
+            if (*p == '\\' && p[1] && p[1] != '\r' && p[1] != '\n') ++p;
             value += *p;
         }
         if (*p == '"') ++p;

@@ -740,6 +740,33 @@ TEST(ImapHostile, HugeMessageCountsCostOnlyWhatIsSent)
     EXPECT_EQ(imap.body_length, 500000u);
 }
 
+// NUL bytes and broken lines of every kind: read past, the reply still
+// ends at its tag; no name keeps a line end.
+TEST(ImapHostile, NulBytesAndGarbageAreReadPast)
+{
+    const std::string garbage = std::string("* OK [UIDVALIDITY 7\0 8]\r\n* LIST () \"/\" \"A\0B\"\r\n* 3 FETCH (UID 5\0)\r\n", 59) +
+                                "*\r\n* 3\r\n* 3 FETCH\r\n* 3 FETCH (UID\r\n* LIST (\r\n* LIST (\\X\r\n* SEARCH x y\r\n"
+                                "* OK [UIDNEXT\r\n* CAPABILITY\r\n* ((((((((\r\n"
+                                "* 99999999999999999999999 FETCH (UID 99999999999999999999 RFC822.SIZE 99999999999999999)\r\n"
+                                "* LIST () \"/\" \"unterminated\r\n"
+                                "* 2 FETCH (BODYSTRUCTURE ((\"TEXT\" \"PLAIN\" NIL (((( {3}\r\n)))\r\n"
+                                "* 2 FETCH (UID 12 RFC822.SIZE 12 ))) garbage {x} (((\r\n";
+    ImapPeer peer([&](Session& s) -> std::string {
+        if (s.is("SELECT")) return "* 3 EXISTS\r\n" + s.ok();
+        if (s.is("LIST")) return garbage + s.tag() + std::string(" OK\0 junk\r\n", 11);
+        return s.standard();
+    });
+    ImapClient imap;
+    ASSERT_EQ(open(imap, peer), 1);
+    ASSERT_EQ(imap.select_mailbox("INBOX", 0), 1);
+    EXPECT_EQ(imap.list_mailboxes("*", 0), 1);
+    string name;
+    while (imap.next_mailbox_name(name)) EXPECT_EQ(std::string(name.c_str()).find_first_of("\r\n"), npos) << name.c_str();
+    EXPECT_EQ(imap.message_uid(2), 12);
+    EXPECT_EQ(imap.message_count, 3);
+    EXPECT_EQ(imap.create_mailbox("next"), 1);
+}
+
 // Lines that come after a message's literal do not change what the
 // parser found; an answer without the message's text is no message.
 TEST(ImapHostile, WhatFollowsTheMessageLeavesItAsParsed)
