@@ -203,6 +203,9 @@ private:
     void unfold()
     {
         for (;;) {
+            // A message of an exact size ends there: what follows (the
+            // rest of an IMAP FETCH answer) is no continuation line.
+            if (r_.size_is_exact && r_.bytes_read >= capacity_) return;
             char next;
             if (r_.peek_byte(next) <= 0 || (next != ' ' && next != '\t')) return;
             while (r_.peek_byte(next) > 0 && (next == ' ' || next == '\t')) {

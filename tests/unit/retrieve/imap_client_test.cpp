@@ -232,6 +232,31 @@ TEST(ImapClient, SizesAndUidsInAnyOrder)
     check("after flag changes");
 }
 
+// A message's lines that begin with a dot are its own over IMAP (no dot is
+// taken off); a literal that ends right after a header line, with the
+// FETCH going on behind it, is read to its end and no further.
+TEST(ImapClient, MessageLiteralsAreTakenAsTheyAre)
+{
+    const std::string dotted = "Subject: dots\r\n\r\n.x\r\n..y\r\n.\r\nend\r\n";
+    const std::string header_only = "Subject: only a header\r\n";
+    ImapPeer peer([&](Session& s) -> std::string {
+        if (s.is("SELECT")) return "* 2 EXISTS\r\n" + s.ok();
+        if (s.is("FETCH 1 ")) return fetched(1, 11, dotted) + s.ok();
+        if (s.is("FETCH 2 ")) return "* 2 FETCH (BODY[] " + literal(header_only) + " UID 12 FLAGS (\\Seen))\r\n" + s.ok();
+        return s.standard();
+    });
+    ImapClient imap;
+    ASSERT_EQ(open(imap, peer), 1);
+    ASSERT_EQ(imap.select_mailbox("INBOX", 0), 1);
+    ASSERT_EQ(imap.retrieve(1), 1);
+    EXPECT_EQ(body(imap), ".x\r\n..y\r\n.\r\nend\r\n");
+    ASSERT_EQ(imap.retrieve(2), 1);
+    EXPECT_EQ(imap.hdr_subject, "only a header");
+    EXPECT_EQ(imap.last_retrieved_number(), 12);
+    EXPECT_STREQ(imap.seen_flag(), "\\Seen");
+    EXPECT_EQ(imap.create_mailbox("next"), 1);
+}
+
 TEST(ImapClient, LoginFollowsTheCapabilities)
 {
     const std::string challenge = "<1896.697170952@test.example>";
