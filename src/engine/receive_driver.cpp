@@ -266,7 +266,12 @@ private:
             }
         }
         if (!o_.sort.empty()) {
-            if (imap.sort_messages(o_.sort.c_str(), o_.search.c_str()) < 0) return search_failed();
+            int sorted = imap.sort_messages(o_.sort.c_str(), o_.search.c_str());
+            if (sorted < 0) return search_failed();
+            // A server without SORT: the search alone picks the messages (in
+            // the server's order), never all of them.
+            if (sorted == 0 && !o_.search.empty() && imap.search_messages(o_.search.c_str()) < 0)
+                return search_failed();
             uid_mode_ = true;
         } else if (!o_.search.empty()) {
             if (imap.search_messages(o_.search.c_str()) < 0) return search_failed();

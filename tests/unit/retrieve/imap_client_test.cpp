@@ -855,7 +855,8 @@ TEST(ImapDriver, TheMessageShownIsTheOneParsed)
 }
 
 // After a search the messages are its results, handled by their UIDs:
-// deleted, moved and fetched.
+// deleted, moved and fetched. A sort the server does not offer leaves the
+// search to pick them.
 TEST(ImapDriver, SearchResultsAreHandledByUid)
 {
     const struct {
@@ -864,6 +865,8 @@ TEST(ImapDriver, SearchResultsAreHandledByUid)
         const char* shows;  // a piece of the report
     } cases[] = {
         {"\"-search:FROM ann\" -rm", {"6 UID SEARCH FROM ann", "7 UID STORE 12 +FLAGS (\\Deleted)"},
+         "Deleted message # 12\r\n"},
+        {"-sort:DATE \"-search:FROM ann\" -rm", {"6 UID SEARCH FROM ann", "7 UID STORE 12 +FLAGS (\\Deleted)"},
          "Deleted message # 12\r\n"},
         {"-search:ALL -move:Archive",
          {"6 UID SEARCH ALL", "7 UID COPY 11 \"Archive\"", "8 UID STORE 11 +FLAGS (\\Deleted)",
