@@ -345,7 +345,7 @@ private:
     {
         bool by_to = !o_.masq.empty() || !o_.alias.empty();
         if (!by_to && o_.pat.empty() && o_.spat.empty()) return Handled::done;
-        int got = r_.retrieve_headers(n);
+        int got = headers(n);
         if (got < 1) {
             // A header that could not be had: the loop ends, unless the
             // connection went with it, which the run must not call success.
@@ -376,6 +376,9 @@ private:
         return Handled::end_run;
     }
 
+    // The header of message n: in UID mode of the n-th result, by its UID.
+    int headers(int n) { return uid_mode_ ? imap_->retrieve_headers_uid(id_of(n)) : r_.retrieve_headers(n); }
+
     // The message's UID in UID mode, else its number.
     uint32_t id_of(int n) const
     {
@@ -402,7 +405,7 @@ private:
     {
         if (!o_.part_name.empty()) {
             if (!imap_) return r_.retrieve(n);
-            int got = r_.retrieve_headers(n);
+            int got = headers(n);
             if (got < 1) return got;
             const char* encoding = o_.encoding.c_str();
             return uid_mode_ ? imap_->fetch_part_uid(id_of(n), o_.part_name.c_str(), encoding, o_.part_n, o_.part_m)

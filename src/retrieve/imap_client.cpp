@@ -783,6 +783,17 @@ int ImapClient::retrieve_uid(uint32_t uid)
     return read_reply();
 }
 
+int ImapClient::retrieve_headers_uid(uint32_t uid)
+{
+    int saved_mode = retrieve_mode, saved_extract = extract_parts;
+    extract_parts = 0;
+    retrieve_mode = 1;
+    int r = retrieve_uid(uid);
+    retrieve_mode = saved_mode;
+    extract_parts = saved_extract;
+    return r;
+}
+
 namespace {
 
 // The parser's decoding for a part sent as it is stored.

@@ -66,6 +66,9 @@ public:
     int read_response_line(bool leave_literal = false);
     int logout(bool use_userlogout);
     int retrieve_uid(uint32_t uid);
+    // The header alone of the message with this UID (as retrieve_headers
+    // by number).
+    int retrieve_headers_uid(uint32_t uid);
     int fetch_part(int n, const char* part, const char* encoding, uint32_t offset, uint32_t length);
     int fetch_part_uid(uint32_t uid, const char* part, const char* encoding, uint32_t offset, uint32_t length);
     int start_idle();

@@ -855,8 +855,8 @@ TEST(ImapDriver, TheMessageShownIsTheOneParsed)
 }
 
 // After a search the messages are its results, handled by their UIDs:
-// deleted, moved and fetched. A sort the server does not offer leaves the
-// search to pick them.
+// deleted, moved, fetched and filtered by their headers. A sort the server
+// does not offer leaves the search to pick them.
 TEST(ImapDriver, SearchResultsAreHandledByUid)
 {
     const struct {
@@ -868,6 +868,10 @@ TEST(ImapDriver, SearchResultsAreHandledByUid)
          "Deleted message # 12\r\n"},
         {"-sort:DATE \"-search:FROM ann\" -rm", {"6 UID SEARCH FROM ann", "7 UID STORE 12 +FLAGS (\\Deleted)"},
          "Deleted message # 12\r\n"},
+        {"\"-search:FROM ann\" -pat:m2 -rm",
+         {"6 UID SEARCH FROM ann", "7 UID FETCH 12 (UID RFC822.SIZE FLAGS BODY.PEEK[HEADER])",
+          "8 UID FETCH 12 (UID RFC822.SIZE FLAGS BODY.PEEK[HEADER])", "9 UID STORE 12 +FLAGS (\\Deleted)"},
+         ""},
         {"-search:ALL -move:Archive",
          {"6 UID SEARCH ALL", "7 UID COPY 11 \"Archive\"", "8 UID STORE 11 +FLAGS (\\Deleted)",
           "9 UID FETCH 11 (UID RFC822.SIZE FLAGS BODY[])", "10 UID COPY 12 \"Archive\"",
