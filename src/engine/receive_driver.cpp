@@ -248,7 +248,11 @@ private:
                 r_.disconnect();
                 return false;
             }
-            return imap.message_count == 0 || imap.fetch_sizes(1, 0) >= 1;
+            if (imap.message_count == 0 || imap.fetch_sizes(1, 0) >= 1) return true;
+            error_stream << "Could not fetch the message sizes in mailbox: '" << o_.mbox << "'\r\n"
+                         << imap.reply << "\r\n";
+            r_.disconnect();
+            return false;
         };
         if (!selected()) return false;
         if (o_.idle > 0 && imap.message_count == 0 && !o_.xit) {

@@ -894,6 +894,19 @@ TEST(ImapDriver, SearchResultsAreHandledByUid)
     }
 }
 
+TEST(ImapDriver, SizesThatCannotBeHadEndTheRunWithAReason)
+{
+    ImapPeer peer([box = mailbox({message(1)})](Session& s) mutable -> std::string {
+        return s.is("FETCH 1:1") ? s.no("sizes unavailable") : box(s);
+    });
+    CommandResult r = tavrin(peer, "");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("'INBOX'"), npos) << r.err;
+    EXPECT_NE(r.err.find("sizes unavailable"), npos) << r.err;
+    peer.join();
+    EXPECT_EQ(peer.lines().back(), "6 LOGOUT");
+}
+
 // "-idle:1" on an empty mailbox of a server without IDLE: the mailbox is
 // selected again after each wait, and nothing else is sent; the run ends
 // when the server goes.
