@@ -143,7 +143,9 @@ public:
         if (!connect()) return 1;
         if (!log_in()) return 1;
         if (imap_) {
-            if (!mailbox_operations()) return 0;
+            // A refused folder or ACL operation fails the run: a script or
+            // a cron job must not take it for done.
+            if (!mailbox_operations()) return 1;
             if (!select_and_wait()) return 1;
         }
         int count = r_.get_message_count();
@@ -186,9 +188,8 @@ private:
         return false;
     }
 
-    // The ACL and folder options, the listing and the selection of the
-    // mailbox. False ends the run (with 0: the failure is the server's
-    // answer, said on the error stream).
+    // The ACL and folder options and the listing. False ends the run,
+    // after the server's refusal was said on the error stream.
     bool mailbox_operations()
     {
         ImapClient& imap = *imap_;
@@ -243,7 +244,10 @@ private:
         ImapClient& imap = *imap_;
         const char* box = o_.mbox.c_str();
         auto selected = [&] {
+            // After a folder operation the mailbox may be gone (the one
+            // just deleted): nothing is read from it then.
             if (imap.select_mailbox(box, 0) < 1) {
+                if (o_.management_only && imap.connected()) return true;
                 error_stream << "Could not select mailbox: '" << o_.mbox << "'\r\n" << imap.reply << "\r\n";
                 r_.disconnect();
                 return false;
