@@ -635,6 +635,41 @@ TEST(PopHostile, EndlessCapaOrListIsRefused)
     EXPECT_FALSE(c.connected());
 }
 
+// Numbers that do not fit are no message numbers and no sizes: they never
+// stand for another message, and the total never wraps.
+TEST(PopHostile, ListNumbersThatDoNotFit)
+{
+    ScriptedPop peer([](const std::string& c) {
+        if (c == "STAT") return Answer{"+OK 2 300\r\n"};
+        if (c == "LIST")
+            return Answer{"+OK\r\n1 100\r\n4294967297 7000\r\n2 200\r\n-4294967294 5\r\n1 -5\r\n"
+                          "2 99999999999999999999999\r\nx 9\r\n3 9223372036854775807\r\n4 9223372036854775807\r\n.\r\n"};
+        return mailbox({}, c);
+    });
+    PopClient c;
+    ASSERT_GT(open_reader(c, peer.port()), 0);
+    ASSERT_GT(c.login("joe", "pw"), 0);
+    EXPECT_EQ(c.get_message_count(), 2);
+    EXPECT_EQ(c.message_size(1), 100);
+    EXPECT_EQ(c.message_size(2), 200);
+    EXPECT_EQ(c.body_length, 9223372036854775807u);
+}
+
+TEST(PopHostile, StatCountsThatDoNotFit)
+{
+    for (const char* stat : {"+OK 4294967298 10\r\n", "+OK -5 10\r\n", "+OK 99999999999999999999 1\r\n"}) {
+        SCOPED_TRACE(stat);
+        ScriptedPop peer([stat](const std::string& c) { return c == "STAT" ? Answer{stat} : mailbox({}, c); });
+        {
+            PopClient c;
+            ASSERT_GT(open_reader(c, peer.port()), 0);
+            c.login("joe", "pw");
+            EXPECT_EQ(c.get_message_count(), 0);
+        }
+        EXPECT_EQ(count_of(peer.commands(), "LIST"), 0u);
+    }
+}
+
 long resident_kib()
 {
     long pages = 0, resident = 0;
