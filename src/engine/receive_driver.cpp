@@ -48,6 +48,13 @@ bool per_message_work(const OptionState& o)
            !o.exec.empty() || !o.filter.empty() || !o.harvest.empty() || !o.relay_host.empty() || o.receipt;
 }
 
+// Something keeps or passes on the whole message: then "-br" must not
+// make the reader fetch only its header and first line.
+bool whole_message_wanted(const OptionState& o)
+{
+    return !o.file.empty() || !o.exec.empty() || !o.relay_host.empty();
+}
+
 // One blank-delimited word from standard input.
 string read_password()
 {
@@ -197,7 +204,7 @@ private:
         r_.force_unfold = !o_.relay_host.empty();
         r_.extract_parts = o_.extract && !o_.raw ? 1 : 0;
         r_.prefer_html = o_.html;
-        r_.retrieve_mode = o_.brief && o_.relay_host.empty() ? 1 : 0;
+        r_.retrieve_mode = o_.brief && !whole_message_wanted(o_) ? 1 : 0;
     }
 
     bool bulk_deletes() const { return delete_mode(o_) && o_.brief && o_.quiet && !per_message_work(o_); }

@@ -540,6 +540,19 @@ TEST_F(PopRun, ADropDuringTheFirstMessageDeletesNothing)
     }
 }
 
+TEST_F(PopRun, ADropDuringALaterMessageKeepsWhatWasHandled)
+{
+    std::string out = dir + "/out.txt";
+    ScriptedPop peer(dropping_at({first_text, second_text, third_text}, 2));
+    CommandResult r = tavrin(peer.port(), "-rm -file:" + out);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Could not retrieve message (2/2)"), std::string::npos) << r.err;
+    EXPECT_EQ(deletions(peer.commands()), std::vector<std::string>{"DELE 1"});
+    std::string file = slurp(out);
+    EXPECT_NE(file.find("Line one of the first.\n.starts with a dot\nlast line\n"), std::string::npos) << file;
+    EXPECT_EQ(file.find("second"), std::string::npos);
+}
+
 // A message without its "." line, from a peer that then says nothing: the
 // read ends at the time-out as a failure.
 TEST_F(PopRun, AMessageThatNeverEndsTimesOut)
