@@ -45,14 +45,15 @@ bool delete_mode(const OptionState& o) { return o.rm || o.unrm; }
 bool per_message_work(const OptionState& o)
 {
     return !o.pat.empty() || !o.spat.empty() || !o.masq.empty() || !o.alias.empty() || !o.file.empty() ||
-           !o.exec.empty() || !o.filter.empty() || !o.harvest.empty() || !o.relay_host.empty() || o.receipt;
+           !o.exec.empty() || !o.filter.empty() || !o.harvest.empty() || !o.relay_host.empty() || o.receipt ||
+           o.extract;
 }
 
 // Something keeps or passes on the whole message: then "-br" must not
 // make the reader fetch only its header and first line.
 bool whole_message_wanted(const OptionState& o)
 {
-    return !o.file.empty() || !o.exec.empty() || !o.relay_host.empty();
+    return !o.file.empty() || !o.exec.empty() || o.extract || !o.relay_host.empty();
 }
 
 // One blank-delimited word from standard input.

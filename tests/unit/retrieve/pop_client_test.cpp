@@ -247,6 +247,16 @@ const std::string first_text = message("first one", "Line one of the first.\r\n.
 const std::string second_text = message("second one", "The second body.\r\n");
 const std::string third_text = message("third one", "The third body.\r\n");
 
+std::string with_attachment()
+{
+    return "From: ann@test.example\r\nTo: joe@test.example\r\nSubject: with a part\r\nMIME-Version: 1.0\r\n"
+           "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
+           "--b1\r\nContent-Type: text/plain\r\n\r\nsee the file\r\n"
+           "--b1\r\nContent-Type: application/octet-stream; name=\"data.bin\"\r\n"
+           "Content-Disposition: attachment; filename=\"data.bin\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+           "AAECAwQF\r\n--b1--\r\n";
+}
+
 }  // namespace
 
 // ---- CAPA and STLS ----
@@ -610,6 +620,28 @@ TEST_F(PopRun, AnOutputThatCannotBeWrittenDeletesNothing)
         EXPECT_NE(r.err.find(k.error), std::string::npos) << r.err;
         EXPECT_TRUE(deletions(peer.commands()).empty()) << joined(peer.commands());
     }
+}
+
+// The message with a part that cannot be stored stays; the one without a
+// part is handled and deleted.
+TEST_F(PopRun, AnExtractFolderThatCannotBeWrittenKeepsTheMessage)
+{
+    ScriptedPop peer(serving({with_attachment(), second_text}));
+    CommandResult r = tavrin(peer.port(), "-rm -extract:" + dir + "/nonexistent/dir");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Could not create attachment file: '" + dir + "/nonexistent/dir/data.bin'"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(deletions(peer.commands()), std::vector<std::string>{"DELE 2"}) << joined(peer.commands());
+}
+
+TEST_F(PopRun, ExtractWithRmStoresThePartsBeforeDeleting)
+{
+    ScriptedPop peer(serving({with_attachment()}));
+    CommandResult r = tavrin(peer.port(), "-rm -extract:" + dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(dir + "/data.bin"), std::string("\x00\x01\x02\x03\x04\x05", 6));
+    EXPECT_EQ(deletions(peer.commands()), std::vector<std::string>{"DELE 1"});
 }
 
 // ---- A hostile peer ----
