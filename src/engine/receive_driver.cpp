@@ -273,6 +273,7 @@ private:
         if (!o_.filter.empty()) return Handled::kept;
         if (!o_.exec.empty()) {
             bool ran = pipe_to_command(o_.exec, r_.text(), static_cast<size_t>(r_.body_length), true);
+            if (!ran) handled_all_ = false;
             return ran ? Handled::done : Handled::kept;
         }
         summary.total_bytes += static_cast<uint64_t>(r_.message_size(n));
@@ -296,7 +297,7 @@ private:
         ReportOutcome outcome = write_message_body(r_);
         if (outcome.pgp_failed) pgp_failed_ = true;
         Handled handled = outcome.stored ? Handled::done : Handled::kept;
-        if (!outcome.stored) stored_all_ = false;
+        if (!outcome.stored) handled_all_ = false;
         if (o_.file.empty() && !o_.relay_host.empty()) handled = relay();
         if (!o_.quiet) report_stream << "\r\n";
         return handled;
@@ -400,7 +401,7 @@ private:
         if (disconnect) r_.disconnect();
         if (result != 0) return result;
         if (o_.kbs) summary.write();
-        return pgp_failed_ || !stored_all_ ? 1 : 0;
+        return pgp_failed_ || !handled_all_ ? 1 : 0;
     }
 
     OptionState& o_;
@@ -409,7 +410,7 @@ private:
     string host_, port_;
     FILE* harvest_ = nullptr;
     int sequence_ = 0;
-    bool pgp_failed_ = false, stored_all_ = true;
+    bool pgp_failed_ = false, handled_all_ = true;
 };
 
 }  // namespace

@@ -644,6 +644,23 @@ TEST_F(PopRun, ExtractWithRmStoresThePartsBeforeDeleting)
     EXPECT_EQ(deletions(peer.commands()), std::vector<std::string>{"DELE 1"});
 }
 
+TEST_F(PopRun, ExecDeletesOnlyAfterTheCommandSucceeded)
+{
+    {
+        ScriptedPop peer(serving({first_text}));
+        CommandResult r = tavrin(peer.port(), "-rm \"-exec:exit 3;\"");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("Command failed: exit 3;, exit status 3"), std::string::npos) << r.err;
+        EXPECT_TRUE(deletions(peer.commands()).empty());
+    }
+    std::string got = dir + "/piped.txt";
+    ScriptedPop peer(serving({first_text, second_text}));
+    CommandResult r = tavrin(peer.port(), "-rm \"-exec:cat >> " + got + "\"");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(got), "Line one of the first.\r\n.starts with a dot\r\nlast line\r\nThe second body.\r\n");
+    EXPECT_EQ(deletions(peer.commands()), (std::vector<std::string>{"DELE 1", "DELE 2"}));
+}
+
 // ---- A hostile peer ----
 
 TEST(PopHostile, EndlessCapaOrListIsRefused)
