@@ -56,20 +56,27 @@ bool whole_message_wanted(const OptionState& o)
     return !o.file.empty() || !o.exec.empty() || o.extract || !o.relay_host.empty();
 }
 
-// One blank-delimited word from standard input.
-string read_password()
+// One blank-delimited word from standard input into password. A word
+// longer than max_password is refused, never cut: false.
+bool read_password(string& password)
 {
     report_stream << "Password: \r\n";
     report_stream.flush();
     std::string word;
     int c;
     while ((c = std::getchar()) != EOF && (c == ' ' || c == '\t' || c == '\r' || c == '\n')) {}
-    while (c != EOF && c != ' ' && c != '\t' && c != '\r' && c != '\n' && word.size() < max_password) {
+    while (c != EOF && c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+        if (word.size() == max_password) {
+            report_stream << "\r\n";
+            error_stream << "Password longer than " << static_cast<int>(max_password) << " characters\r\n";
+            return false;
+        }
         word += static_cast<char>(c);
         c = std::getchar();
     }
     report_stream << "\r\n";
-    return word.c_str();
+    password = word.c_str();
+    return true;
 }
 
 bool credentials(OptionState& o)
@@ -79,7 +86,7 @@ bool credentials(OptionState& o)
         error_stream << "Missing userid\r\n";
         return false;
     }
-    if (o.pass.empty() && !certificate && !o.web_mode && o.log.empty()) o.pass = read_password();
+    if (o.pass.empty() && !certificate && !o.web_mode && o.log.empty() && !read_password(o.pass)) return false;
     if (o.pass.empty() && !certificate) {
         error_stream << "Missing password\r\n";
         return false;

@@ -891,3 +891,35 @@ TEST(PopHostile, CredentialsThatCannotBeSent)
     }
     EXPECT_EQ(peer.commands().front(), "APOP joe " + md5_hex(stamp + huge));
 }
+
+TEST_F(PopRun, CredentialsThatCannotBeSentFailTheLogin)
+{
+    {
+        ScriptedPop peer(serving({first_text}));
+        CommandResult r = tavrin(peer.port(), "-rm \"-user:joe$(printf '\\r\\nDELE 1')\"");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("Could not log in as 'joe"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("a value in the command holds a line end"), std::string::npos) << r.err;
+        EXPECT_TRUE(deletions(peer.commands()).empty()) << joined(peer.commands());
+    }
+    {
+        ScriptedPop peer(serving({first_text}));
+        CommandResult r = tavrin(peer.port(), "-pass:" + std::string(20000, 'p'));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("command longer than the buffer"), std::string::npos) << r.err;
+        EXPECT_EQ(count_of(peer.commands(), "PASS"), 0u);
+    }
+    // Typed at the prompt: too long for the password buffer, so refused.
+    std::string typed = dir + "/typed.txt";
+    {
+        FILE* f = std::fopen(typed.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs((std::string(20000, 'p') + "\n").c_str(), f);
+        std::fclose(f);
+    }
+    ScriptedPop peer(serving({first_text}));
+    CommandResult r = run_command_line(std::string(TAVRIN_BINARY) + " -host:127.0.0.1 -port:" + peer.port() +
+                                       " -user:joe -tmo:10 < " + typed);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(count_of(peer.commands(), "PASS"), 0u) << joined(peer.commands());
+}
