@@ -167,7 +167,7 @@ public:
 
         int result = walk(count, summary);
         if (result != 0) return finish(result, summary, false);
-        bulk_deletion(count);
+        if (!bulk_deletion(count)) return finish(1, summary, true);
         return finish(0, summary, true);
     }
 
@@ -386,16 +386,25 @@ private:
         return false;
     }
 
-    void bulk_deletion(int count)
+    // The results are not checked, but a server connection that has gone
+    // takes no more deletions and carries out none of those sent: the
+    // deletion stops there and the run fails (false).
+    bool bulk_deletion(int count)
     {
-        if (!bulk_deletes()) return;
+        if (!bulk_deletes()) return true;
+        bool networked = rs_.reader_kind != ReaderKind::file;
         int last = count < o_.first ? count : o_.first;
         for (int n = o_.msg_number < 1 ? 1 : o_.msg_number; n <= last; ++n) {
+            if (networked && !r_.connected()) {
+                error_stream << "Could not delete message, error= -1\r\n";
+                return false;
+            }
             report_stream << label(o_.unrm ? "STRING_UnDeletemessage" : "STRING_Deletemessage") << " " << n << "\r\n";
             if (o_.unrm) r_.undelete_message(n);
             else r_.delete_message(n);
             if (n == INT32_MAX) break;
         }
+        return true;
     }
 
     int finish(int result, const Summary& summary, bool disconnect)

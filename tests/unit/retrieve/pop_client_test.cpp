@@ -603,6 +603,32 @@ TEST_F(PopRun, RmAloneDeletesEveryMessage)
     EXPECT_EQ(got.back(), "QUIT");
 }
 
+// A connection that goes during the bulk deletion takes no more, and none
+// of the deletions will be carried out: the run stops there and fails
+// (with a count of 2147483647 it would otherwise report them for hours).
+TEST_F(PopRun, BulkDeletionStopsWhenTheConnectionGoes)
+{
+    for (const char* count : {"5", "2147483647"}) {
+        SCOPED_TRACE(count);
+        ScriptedPop peer([count](const std::string& c) {
+            if (c == "STAT") return Answer{std::string("+OK ") + count + " 0\r\n"};
+            if (c == "LIST") return Answer{"+OK\r\n.\r\n"};
+            if (starts(c, "DELE")) return c == "DELE 3" ? Answer{"", Then::close} : Answer{"+OK\r\n"};
+            return mailbox({}, c);
+        });
+        std::string out = dir + "/out.txt";
+        // The file limit and the time-out bound a run that would not stop.
+        CommandResult r = run_command_line("(ulimit -f 1024; timeout 60 " + std::string(TAVRIN_BINARY) +
+                                           " -host:127.0.0.1 -port:" + peer.port() +
+                                           " -user:joe -pass:secret -tmo:10 -rm < /dev/null > " + out + ")");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("Could not delete message, error= -1"), std::string::npos) << r.err;
+        std::string shown = slurp(out);
+        EXPECT_EQ(shown.substr(0, 100), "Deleted message # 1\r\nDeleted message # 2\r\nDeleted message # 3\r\n");
+        EXPECT_EQ(deletions(peer.commands()), (std::vector<std::string>{"DELE 1", "DELE 2", "DELE 3"}));
+    }
+}
+
 TEST_F(PopRun, AnOutputThatCannotBeWrittenDeletesNothing)
 {
     struct Case {
