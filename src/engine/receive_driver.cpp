@@ -46,23 +46,38 @@ bool delete_mode(const OptionState& o) { return o.rm || o.unrm; }
 bool per_message_work(const OptionState& o)
 {
     return !o.pat.empty() || !o.spat.empty() || !o.masq.empty() || !o.alias.empty() || !o.file.empty() ||
-           !o.exec.empty() || !o.filter.empty() || !o.harvest.empty() || !o.relay_host.empty() || o.receipt;
+           !o.exec.empty() || !o.filter.empty() || !o.harvest.empty() || !o.relay_host.empty() || o.receipt ||
+           o.extract;
 }
 
-// One blank-delimited word from standard input.
-string read_password()
+// Something keeps or passes on the whole message: then "-br" must not
+// make the reader fetch only its header and first line.
+bool whole_message_wanted(const OptionState& o)
+{
+    return !o.file.empty() || !o.exec.empty() || o.extract || !o.relay_host.empty();
+}
+
+// One blank-delimited word from standard input into password. A word
+// longer than max_password is refused, never cut: false.
+bool read_password(string& password)
 {
     report_stream << "Password: \r\n";
     report_stream.flush();
     std::string word;
     int c;
     while ((c = std::getchar()) != EOF && (c == ' ' || c == '\t' || c == '\r' || c == '\n')) {}
-    while (c != EOF && c != ' ' && c != '\t' && c != '\r' && c != '\n' && word.size() < max_password) {
+    while (c != EOF && c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+        if (word.size() == max_password) {
+            report_stream << "\r\n";
+            error_stream << "Password longer than " << static_cast<int>(max_password) << " characters\r\n";
+            return false;
+        }
         word += static_cast<char>(c);
         c = std::getchar();
     }
     report_stream << "\r\n";
-    return word.c_str();
+    password = word.c_str();
+    return true;
 }
 
 bool credentials(OptionState& o)
@@ -72,7 +87,7 @@ bool credentials(OptionState& o)
         error_stream << "Missing userid\r\n";
         return false;
     }
-    if (o.pass.empty() && !certificate && !o.web_mode && o.log.empty()) o.pass = read_password();
+    if (o.pass.empty() && !certificate && !o.web_mode && o.log.empty() && !read_password(o.pass)) return false;
     if (o.pass.empty() && !certificate) {
         error_stream << "Missing password\r\n";
         return false;
@@ -163,7 +178,7 @@ public:
 
         int result = walk(count, summary);
         if (result != 0) return finish(result, summary, false);
-        bulk_deletion(count);
+        if (!bulk_deletion(count)) return finish(1, summary, true);
         return finish(0, summary, true);
     }
 
@@ -310,12 +325,7 @@ private:
         r_.force_unfold = !o_.relay_host.empty();
         r_.extract_parts = o_.extract && !o_.raw ? 1 : 0;
         r_.prefer_html = o_.html;
-        // A brief run reads only the header and a line ("TOP n 1"), unless
-        // the whole message goes somewhere: into the output file, to a
-        // command, to the relay. (A message cut to its header there and
-        // then deleted by "-rm", which makes the run brief, would be lost.)
-        bool whole = !o_.relay_host.empty() || !o_.file.empty() || !o_.exec.empty();
-        r_.retrieve_mode = o_.brief && !whole ? 1 : 0;
+        r_.retrieve_mode = o_.brief && !whole_message_wanted(o_) ? 1 : 0;
     }
 
     bool bulk_deletes() const { return delete_mode(o_) && o_.brief && o_.quiet && !per_message_work(o_); }
@@ -392,7 +402,7 @@ private:
             if (r < 1) {
                 error_stream << "Could not " << (move ? "move" : "copy") << " message " << n << " to '" << *target
                              << "', error= " << r << "\r\n";
-                stored_all_ = false;
+                handled_all_ = false;
             }
         }
     }
@@ -420,6 +430,7 @@ private:
         if (!o_.filter.empty()) return Handled::kept;
         if (!o_.exec.empty()) {
             bool ran = pipe_to_command(o_.exec, r_.text(), static_cast<size_t>(r_.body_length), true);
+            if (!ran) handled_all_ = false;
             return ran ? Handled::done : Handled::kept;
         }
         summary.total_bytes += static_cast<uint64_t>(r_.message_size(n));
@@ -443,7 +454,7 @@ private:
         ReportOutcome outcome = write_message_body(r_, output_);
         if (outcome.pgp_failed) pgp_failed_ = true;
         Handled handled = outcome.stored ? Handled::done : Handled::kept;
-        if (!outcome.stored) stored_all_ = false;
+        if (!outcome.stored) handled_all_ = false;
         if (o_.file.empty() && !o_.relay_host.empty()) handled = relay();
         if (!o_.quiet) report_stream << "\r\n";
         return handled;
@@ -526,13 +537,21 @@ private:
         return false;
     }
 
-    void bulk_deletion(int count)
+    // The results are not checked, but a server connection that has gone
+    // takes no more deletions and carries out none of those sent: the
+    // deletion stops there and the run fails (false).
+    bool bulk_deletion(int count)
     {
-        if (!bulk_deletes()) return;
+        if (!bulk_deletes()) return true;
+        bool networked = rs_.reader_kind != ReaderKind::file;
         int last = count < o_.first ? count : o_.first;
         // In UID mode the messages are the results of the search: each is
         // deleted by its UID, and the line names the UID.
         for (int n = o_.msg_number < 1 ? 1 : o_.msg_number; n <= last; ++n) {
+            if (networked && !r_.connected()) {
+                error_stream << "Could not delete message, error= -1\r\n";
+                return false;
+            }
             report_stream << label(o_.unrm ? "STRING_UnDeletemessage" : "STRING_Deletemessage") << " "
                           << static_cast<long long>(id_of(n)) << "\r\n";
             if (uid_mode_) {
@@ -545,6 +564,7 @@ private:
             }
             if (n == INT32_MAX) break;
         }
+        return true;
     }
 
     int finish(int result, const Summary& summary, bool disconnect)
@@ -558,7 +578,7 @@ private:
         if (disconnect) r_.disconnect();
         if (result != 0) return result;
         if (o_.kbs) summary.write();
-        return pgp_failed_ || !stored_all_ ? 1 : 0;
+        return pgp_failed_ || !handled_all_ ? 1 : 0;
     }
 
     OptionState& o_;
@@ -570,7 +590,7 @@ private:
     FILE* harvest_ = nullptr;
     OutputFile output_;
     int sequence_ = 0;
-    bool pgp_failed_ = false, stored_all_ = true;
+    bool pgp_failed_ = false, handled_all_ = true;
 };
 
 }  // namespace
