@@ -47,7 +47,7 @@ bool per_message_work(const OptionState& o)
 {
     return !o.pat.empty() || !o.spat.empty() || !o.masq.empty() || !o.alias.empty() || !o.file.empty() ||
            !o.exec.empty() || !o.filter.empty() || !o.harvest.empty() || !o.relay_host.empty() || o.receipt ||
-           o.extract;
+           o.extract || o.bs || !o.move.empty() || !o.copy.empty() || !o.part_name.empty();
 }
 
 // Something keeps or passes on the whole message: then "-br" must not
@@ -391,6 +391,24 @@ private:
         return uid_mode_ ? static_cast<uint32_t>(imap_->result_uid(n)) : static_cast<uint32_t>(n);
     }
 
+    // "-bs": a line for each part on standard output, nothing else.
+    Handled body_structure(int n)
+    {
+        int got = imap_->fetch_structure(n);
+        if (got < 1) return retrieval_failed(n, got);
+        report_stream.flush();
+        imap_part part;
+        while (imap_->parts.take_first(part)) {
+            // The name parameter, or else the file name of the disposition.
+            const string& name = part.name.empty() ? part.filename : part.name;
+            std::printf("part:%s,MIME=%s,charset=%s,encoding=%s,%s,name=%s,size=%lld\n", part.part_number.c_str(),
+                        part.content_type.c_str(), part.charset.c_str(), part.encoding.c_str(),
+                        part.disposition.c_str(), name.c_str(), static_cast<long long>(part.size));
+        }
+        std::fflush(stdout);
+        return Handled::kept;
+    }
+
     void move_or_copy(int n)
     {
         ImapClient& imap = *imap_;
@@ -424,6 +442,7 @@ private:
     {
         Handled passed = filter(n);
         if (passed != Handled::done) return passed;
+        if (imap_ && o_.bs) return body_structure(n);
         if (imap_) move_or_copy(n);
         int got = fetch(n);
         if (got < 1) return retrieval_failed(n, got);

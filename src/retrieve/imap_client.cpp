@@ -818,6 +818,21 @@ int ImapClient::fetch_part_uid(uint32_t uid, const char* part, const char* encod
     return read_reply();
 }
 
+int ImapClient::fetch_structure(int n)
+{
+    if (n < 1 || n > message_count || !connected()) return -1;
+    int r = command("FETCH %d (UID BODYSTRUCTURE)\r\n", n);
+    if (r <= 0) return r;
+    std::string line;
+    if ((r = fetch_answer(false, static_cast<uint32_t>(n), false, line)) <= 0) return r;
+    uint32_t value = 0;
+    last_uid = item_number(line, "UID", value) ? value : 0;
+    last_flags = flags_of(line).c_str();
+    structure_text = structure_text_of(line.c_str());
+    parse_structure(structure_text.c_str(), parts);
+    return read_reply();
+}
+
 int ImapClient::start_idle()
 {
     if (!has_idle) return 0;

@@ -13,6 +13,7 @@
 
 #include "base/lists.h"
 #include "base/text_string.h"
+#include "retrieve/imap_structure.h"
 #include "retrieve/read_mail.h"
 
 class ImapClient : public ReadMail {
@@ -68,6 +69,8 @@ public:
     int retrieve_uid(uint32_t uid);
     int fetch_part(int n, const char* part, const char* encoding, uint32_t offset, uint32_t length);
     int fetch_part_uid(uint32_t uid, const char* part, const char* encoding, uint32_t offset, uint32_t length);
+    // The body structure of message n into parts (and structure_text).
+    int fetch_structure(int n);
     int start_idle();
     // Waits up to seconds for the server to say something: the seconds
     // left, 0 when nothing came, or a failed read's result.
@@ -91,6 +94,7 @@ public:
     int idling = 0, search_done = 0, selecting = 0, logout_unneeded = 1;
     uint32_t tag = 0, last_uid = 0;
     List<string> mailbox_names, listed_names;
+    List<imap_part> parts;
     string selected_mailbox, last_flags, user, password, structure_text;
     // The response of the last command, for a caller that reads more of it.
     std::string last_line() const { return line_; }

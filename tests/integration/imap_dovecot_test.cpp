@@ -108,6 +108,22 @@ TEST_F(Imap, SearchAndSortChooseTheMessagesByUid)
     EXPECT_EQ(remaining(), seeds_but({4}));
 }
 
+TEST_F(Imap, BodyStructureLinesNameEveryPart)
+{
+    seed({"plain", "alt", "mixed"});
+    Result r = tavrin("-bs -rm");
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* line : {"part:1,MIME=text/plain,charset=utf-8,encoding=7bit,,name=,size=",
+                             "part:TEXT,MIME=MULTIPART/alternative,charset=,encoding=,,name=,size=0\n",
+                             "part:2,MIME=text/html,charset=utf-8,encoding=7bit,,name=,size=",
+                             "part:TEXT,MIME=MULTIPART/mixed,",
+                             "part:2,MIME=application/octet-stream,charset=,encoding=base64,attachment,name=data.bin,size=",
+                             "part:3,MIME=text/plain,charset=us-ascii,encoding=base64,attachment,name=notes.txt,size="})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+    EXPECT_EQ(r.out.find("Hello there."), std::string::npos) << r.out;
+    EXPECT_EQ(remaining().size(), 3u) << "nothing else happens to the messages";
+}
+
 TEST_F(Imap, OnePartIsFetchedDecoded)
 {
     seed({"mixed"});
