@@ -98,12 +98,14 @@ public:
     string selected_mailbox, last_flags, user, password, structure_text;
     // The response of the last command, for a caller that reads more of it.
     std::string last_line() const { return line_; }
+    // Acts on one untagged response line ("* ..."): names, capabilities,
+    // codes, results, counts, sizes and UIDs.
+    void untagged(const std::string& line);
 
 private:
     int command(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
     int send_line(const std::string& text);
     int read_line_piece(std::string& into, bool& whole);
-    void untagged(const std::string& line);
     void clear_capabilities(bool with_auth);
     void reset_mailbox_state();
     int final_status(const std::string& line, bool with_line);
