@@ -617,6 +617,36 @@ int ImapClient::search_answer()
     return 1;
 }
 
+int ImapClient::skip_bytes(uint64_t count)
+{
+    char block[65536];
+    while (count) {
+        int want = count < sizeof block ? static_cast<int>(count) : static_cast<int>(sizeof block);
+        int got = read(block, want);
+        if (got <= 0) return -1;
+        count -= static_cast<uint64_t>(got);
+    }
+    return 1;
+}
+
+// The line in hand ends with a literal nobody wants: it is read past (as
+// much as the server sends), and so is the rest of the answer it belongs
+// to. 1, or -1 (closed).
+int ImapClient::skip_literals()
+{
+    uint64_t size;
+    for (int literals = 0; literal_at_end(line_, size); ++literals) {
+        std::string rest;
+        bool whole;
+        if (literals >= max_literals || skip_bytes(size) < 0 || read_line_piece(rest, whole) <= 0) {
+            close();
+            return -1;
+        }
+        line_ = rest;
+    }
+    return 1;
+}
+
 // Reads the answer to a FETCH up to the line for the wanted message (by
 // number, or by UID): 1 with that line, else -1 (or the failed read's
 // result). Answers for other messages (a flag change the server reports
@@ -649,22 +679,7 @@ int ImapClient::fetch_answer(bool by_uid, uint32_t wanted, bool leave_literal, s
         bool ours = by_uid ? (has_uid ? uid == wanted : literal_at_end(line_, literal)) : n == wanted;
         if (!ours) {
             got_other = by_uid ? uid : static_cast<long long>(n);
-            uint64_t size;
-            // Its own literal is read past, with the rest of its answer.
-            while (literal_at_end(line_, size)) {
-                std::string skipped(static_cast<size_t>(size > max_skipped ? 0 : size), '\0');
-                if (size > max_skipped || (size && read(&skipped[0], static_cast<int>(size)) != static_cast<int>(size))) {
-                    close();
-                    return -1;
-                }
-                std::string rest;
-                bool whole;
-                if (read_line_piece(rest, whole) <= 0) {
-                    close();
-                    return -1;
-                }
-                line_ = rest;
-            }
+            if (skip_literals() < 0) return -1;  // its own literal, with the rest of its answer
             continue;
         }
         line = line_;

@@ -106,6 +106,8 @@ private:
     int command(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
     int send_line(const std::string& text);
     int read_line_piece(std::string& into, bool& whole);
+    int skip_bytes(uint64_t count);
+    int skip_literals();
     void clear_capabilities(bool with_auth);
     void reset_mailbox_state();
     int final_status(const std::string& line, bool with_line);
