@@ -115,6 +115,10 @@ private:
     int fetch_answer(bool by_uid, uint32_t wanted, bool leave_literal, std::string& line);
     int search_answer();
     int read_literal_message(const std::string& line, int start_in_body, const char* failure_note);
+    int fetched(bool by_uid, uint32_t wanted, int start_in_body, const char* encoding);
+    int part_fetch(bool by_uid, uint32_t id, const char* part, const char* encoding, uint32_t offset,
+                   uint32_t length);
+    void preset_decoding(const char* encoding);
     int acl_answer(const char* keyword, const std::function<void(const char*)>& take);
     void store_search_results(const char* numbers);
     void take_fetch_items(const std::string& line, uint32_t n);
