@@ -10,15 +10,17 @@ import tempfile
 import time
 
 
-def run(argv, stdin_path, stdout_path="/dev/null"):
-    """Runs argv with the files as standard input and output.
+def run(argv, stdin_path, stdout_path="/dev/null", stderr_path=None):
+    """Runs argv with the files as standard input and output (and standard
+    error when stderr_path is given; else this script's own).
 
     Returns (seconds, peak resident memory in KiB)."""
     with tempfile.NamedTemporaryFile("r") as report, open(stdin_path, "rb") as fin, \
-            open(stdout_path, "wb") as fout:
+            open(stdout_path, "wb") as fout, \
+            (open(stderr_path, "wb") if stderr_path else contextlib.nullcontext()) as ferr:
         start = time.perf_counter()
         subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name] + list(argv),
-                       stdin=fin, stdout=fout, check=True)
+                       stdin=fin, stdout=fout, stderr=ferr, check=True)
         seconds = time.perf_counter() - start
         peak = int(report.read().split()[-1])
     return seconds, peak

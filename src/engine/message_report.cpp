@@ -109,6 +109,21 @@ void write_parts(ReadMail& r, Output& out, ReportOutcome& outcome)
     }
 }
 
+// "-br" and "-q" write no body, but the named parts asked for are still
+// stored (a message whose parts could not be stored is not deleted).
+ReportOutcome store_named_parts(ReadMail& r)
+{
+    const OptionState& o = options();
+    ReportOutcome outcome;
+    while (const char* data = r.next_attachment()) {
+        string name = r.attachment_filename();
+        if (name.empty() || !o.attachments_wanted) continue;
+        size_t size = static_cast<size_t>(r.body_length);
+        if (!store_part(name, data, size, r.attachment_mime_type(), outcome)) outcome.stored = false;
+    }
+    return outcome;
+}
+
 ReportOutcome append_to_file(ReadMail& r, OutputFile& file)
 {
     const OptionState& o = options();
@@ -241,7 +256,8 @@ ReportOutcome write_message_body(ReadMail& r, OutputFile& file)
 {
     const OptionState& o = options();
     if (!o.file.empty()) return append_to_file(r, file);
-    if (o.brief || o.quiet || !o.relay_host.empty()) return ReportOutcome();
+    if (!o.relay_host.empty()) return ReportOutcome();
+    if (o.brief || o.quiet) return r.extract_parts ? store_named_parts(r) : ReportOutcome();
     return write_to_report(r);
 }
 

@@ -46,23 +46,38 @@ bool delete_mode(const OptionState& o) { return o.rm || o.unrm; }
 bool per_message_work(const OptionState& o)
 {
     return !o.pat.empty() || !o.spat.empty() || !o.masq.empty() || !o.alias.empty() || !o.file.empty() ||
-           !o.exec.empty() || !o.filter.empty() || !o.harvest.empty() || !o.relay_host.empty() || o.receipt;
+           !o.exec.empty() || !o.filter.empty() || !o.harvest.empty() || !o.relay_host.empty() || o.receipt ||
+           o.extract || o.bs || !o.move.empty() || !o.copy.empty() || !o.part_name.empty();
 }
 
-// One blank-delimited word from standard input.
-string read_password()
+// Something keeps or passes on the whole message: then "-br" must not
+// make the reader fetch only its header and first line.
+bool whole_message_wanted(const OptionState& o)
+{
+    return !o.file.empty() || !o.exec.empty() || o.extract || !o.relay_host.empty();
+}
+
+// One blank-delimited word from standard input into password. A word
+// longer than max_password is refused, never cut: false.
+bool read_password(string& password)
 {
     report_stream << "Password: \r\n";
     report_stream.flush();
     std::string word;
     int c;
     while ((c = std::getchar()) != EOF && (c == ' ' || c == '\t' || c == '\r' || c == '\n')) {}
-    while (c != EOF && c != ' ' && c != '\t' && c != '\r' && c != '\n' && word.size() < max_password) {
+    while (c != EOF && c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+        if (word.size() == max_password) {
+            report_stream << "\r\n";
+            error_stream << "Password longer than " << static_cast<int>(max_password) << " characters\r\n";
+            return false;
+        }
         word += static_cast<char>(c);
         c = std::getchar();
     }
     report_stream << "\r\n";
-    return word.c_str();
+    password = word.c_str();
+    return true;
 }
 
 bool credentials(OptionState& o)
@@ -72,7 +87,7 @@ bool credentials(OptionState& o)
         error_stream << "Missing userid\r\n";
         return false;
     }
-    if (o.pass.empty() && !certificate && !o.web_mode && o.log.empty()) o.pass = read_password();
+    if (o.pass.empty() && !certificate && !o.web_mode && o.log.empty() && !read_password(o.pass)) return false;
     if (o.pass.empty() && !certificate) {
         error_stream << "Missing password\r\n";
         return false;
@@ -143,7 +158,9 @@ public:
         if (!connect()) return 1;
         if (!log_in()) return 1;
         if (imap_) {
-            if (!mailbox_operations()) return 0;
+            // A refused folder or ACL operation fails the run: a script or
+            // a cron job must not take it for done.
+            if (!mailbox_operations()) return 1;
             if (!select_and_wait()) return 1;
         }
         int count = r_.get_message_count();
@@ -161,7 +178,7 @@ public:
 
         int result = walk(count, summary);
         if (result != 0) return finish(result, summary, false);
-        bulk_deletion(count);
+        if (!bulk_deletion(count)) return finish(1, summary, true);
         return finish(0, summary, true);
     }
 
@@ -186,9 +203,8 @@ private:
         return false;
     }
 
-    // The ACL and folder options, the listing and the selection of the
-    // mailbox. False ends the run (with 0: the failure is the server's
-    // answer, said on the error stream).
+    // The ACL and folder options and the listing. False ends the run,
+    // after the server's refusal was said on the error stream.
     bool mailbox_operations()
     {
         ImapClient& imap = *imap_;
@@ -243,7 +259,10 @@ private:
         ImapClient& imap = *imap_;
         const char* box = o_.mbox.c_str();
         auto selected = [&] {
+            // After a folder operation the mailbox may be gone (the one
+            // just deleted): nothing is read from it then.
             if (imap.select_mailbox(box, 0) < 1) {
+                if (o_.management_only && imap.connected()) return true;
                 error_stream << "Could not select mailbox: '" << o_.mbox << "'\r\n" << imap.reply << "\r\n";
                 r_.disconnect();
                 return false;
@@ -315,12 +334,7 @@ private:
         r_.force_unfold = !o_.relay_host.empty();
         r_.extract_parts = o_.extract && !o_.raw ? 1 : 0;
         r_.prefer_html = o_.html;
-        // A brief run reads only the header and a line ("TOP n 1"), unless
-        // the whole message goes somewhere: into the output file, to a
-        // command, to the relay. (A message cut to its header there and
-        // then deleted by "-rm", which makes the run brief, would be lost.)
-        bool whole = !o_.relay_host.empty() || !o_.file.empty() || !o_.exec.empty();
-        r_.retrieve_mode = o_.brief && !whole ? 1 : 0;
+        r_.retrieve_mode = o_.brief && !whole_message_wanted(o_) ? 1 : 0;
     }
 
     bool bulk_deletes() const { return delete_mode(o_) && o_.brief && o_.quiet && !per_message_work(o_); }
@@ -389,6 +403,24 @@ private:
         return uid_mode_ ? static_cast<uint32_t>(imap_->result_uid(n)) : static_cast<uint32_t>(n);
     }
 
+    // "-bs": a line for each part on standard output, nothing else.
+    Handled body_structure(int n)
+    {
+        int got = imap_->fetch_structure(n);
+        if (got < 1) return retrieval_failed(n, got);
+        report_stream.flush();
+        imap_part part;
+        while (imap_->parts.take_first(part)) {
+            // The name parameter, or else the file name of the disposition.
+            const string& name = part.name.empty() ? part.filename : part.name;
+            std::printf("part:%s,MIME=%s,charset=%s,encoding=%s,%s,name=%s,size=%lld\n", part.part_number.c_str(),
+                        part.content_type.c_str(), part.charset.c_str(), part.encoding.c_str(),
+                        part.disposition.c_str(), name.c_str(), static_cast<long long>(part.size));
+        }
+        std::fflush(stdout);
+        return Handled::kept;
+    }
+
     void move_or_copy(int n)
     {
         ImapClient& imap = *imap_;
@@ -400,7 +432,7 @@ private:
             if (r < 1) {
                 error_stream << "Could not " << (move ? "move" : "copy") << " message " << n << " to '" << *target
                              << "', error= " << r << "\r\n";
-                stored_all_ = false;
+                handled_all_ = false;
             }
         }
     }
@@ -422,12 +454,14 @@ private:
     {
         Handled passed = filter(n);
         if (passed != Handled::done) return passed;
+        if (imap_ && o_.bs) return body_structure(n);
         if (imap_) move_or_copy(n);
         int got = fetch(n);
         if (got < 1) return retrieval_failed(n, got);
         if (!o_.filter.empty()) return Handled::kept;
         if (!o_.exec.empty()) {
             bool ran = pipe_to_command(o_.exec, r_.text(), static_cast<size_t>(r_.body_length), true);
+            if (!ran) handled_all_ = false;
             return ran ? Handled::done : Handled::kept;
         }
         summary.total_bytes += static_cast<uint64_t>(r_.message_size(n));
@@ -451,7 +485,7 @@ private:
         ReportOutcome outcome = write_message_body(r_, output_);
         if (outcome.pgp_failed) pgp_failed_ = true;
         Handled handled = outcome.stored ? Handled::done : Handled::kept;
-        if (!outcome.stored) stored_all_ = false;
+        if (!outcome.stored) handled_all_ = false;
         if (o_.file.empty() && !o_.relay_host.empty()) handled = relay();
         if (!o_.quiet) report_stream << "\r\n";
         return handled;
@@ -534,13 +568,21 @@ private:
         return false;
     }
 
-    void bulk_deletion(int count)
+    // The results are not checked, but a server connection that has gone
+    // takes no more deletions and carries out none of those sent: the
+    // deletion stops there and the run fails (false).
+    bool bulk_deletion(int count)
     {
-        if (!bulk_deletes()) return;
+        if (!bulk_deletes()) return true;
+        bool networked = rs_.reader_kind != ReaderKind::file;
         int last = count < o_.first ? count : o_.first;
         // In UID mode the messages are the results of the search: each is
         // deleted by its UID, and the line names the UID.
         for (int n = o_.msg_number < 1 ? 1 : o_.msg_number; n <= last; ++n) {
+            if (networked && !r_.connected()) {
+                error_stream << "Could not delete message, error= -1\r\n";
+                return false;
+            }
             report_stream << label(o_.unrm ? "STRING_UnDeletemessage" : "STRING_Deletemessage") << " "
                           << static_cast<long long>(id_of(n)) << "\r\n";
             if (uid_mode_) {
@@ -553,6 +595,7 @@ private:
             }
             if (n == INT32_MAX) break;
         }
+        return true;
     }
 
     int finish(int result, const Summary& summary, bool disconnect)
@@ -566,7 +609,7 @@ private:
         if (disconnect) r_.disconnect();
         if (result != 0) return result;
         if (o_.kbs) summary.write();
-        return pgp_failed_ || !stored_all_ ? 1 : 0;
+        return pgp_failed_ || !handled_all_ ? 1 : 0;
     }
 
     OptionState& o_;
@@ -578,7 +621,7 @@ private:
     FILE* harvest_ = nullptr;
     OutputFile output_;
     int sequence_ = 0;
-    bool pgp_failed_ = false, stored_all_ = true;
+    bool pgp_failed_ = false, handled_all_ = true;
 };
 
 }  // namespace

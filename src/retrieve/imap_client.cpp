@@ -646,11 +646,41 @@ int ImapClient::search_answer()
     return 1;
 }
 
+int ImapClient::skip_bytes(uint64_t count)
+{
+    char block[65536];
+    while (count) {
+        int want = count < sizeof block ? static_cast<int>(count) : static_cast<int>(sizeof block);
+        int got = read(block, want);
+        if (got <= 0) return -1;
+        count -= static_cast<uint64_t>(got);
+    }
+    return 1;
+}
+
+// The line in hand ends with a literal nobody wants: it is read past (as
+// much as the server sends), and so is the rest of the answer it belongs
+// to. 1, or -1 (closed).
+int ImapClient::skip_literals()
+{
+    uint64_t size;
+    for (int literals = 0; literal_at_end(line_, size); ++literals) {
+        std::string rest;
+        bool whole;
+        if (literals >= max_literals || skip_bytes(size) < 0 || read_line_piece(rest, whole) <= 0) {
+            close();
+            return -1;
+        }
+        line_ = rest;
+    }
+    return 1;
+}
+
 // Reads the answer to a FETCH up to the line for the wanted message (by
 // number, or by UID): 1 with that line, else -1 (or the failed read's
 // result). Answers for other messages (a flag change the server reports
 // by the way) are read past, their literals too.
-int ImapClient::fetch_answer(bool by_uid, uint32_t wanted, bool leave_literal, std::string& line)
+int ImapClient::fetch_answer(bool by_uid, uint32_t wanted, bool leave_literal, const char* item, std::string& line)
 {
     long long got_other = -1;
     for (long long lines = 0; lines < static_cast<long long>(message_count) + 100000; ++lines) {
@@ -676,28 +706,13 @@ int ImapClient::fetch_answer(bool by_uid, uint32_t wanted, bool leave_literal, s
         // By UID: the answer names it, or (when its UID comes after the
         // message) it is the one that carries a message.
         bool same = by_uid ? (has_uid ? uid == wanted : literal_at_end(line_, literal)) : n == wanted;
-        // Ours is the line with the text asked for; one for the same
+        // Ours is the line with the item asked for; one for the same
         // message without it (a flag change reported by the way) is read
         // past like the others.
-        bool ours = same && find_nocase(line_.c_str(), "BODY[");
+        bool ours = same && find_nocase(line_.c_str(), item);
         if (!ours) {
             if (!same) got_other = by_uid ? uid : static_cast<long long>(n);
-            uint64_t size;
-            // Its own literal is read past, with the rest of its answer.
-            while (literal_at_end(line_, size)) {
-                std::string skipped(static_cast<size_t>(size > max_skipped ? 0 : size), '\0');
-                if (size > max_skipped || !read_whole(*this, &skipped[0], size)) {
-                    close();
-                    return -1;
-                }
-                std::string rest;
-                bool whole;
-                if (read_line_piece(rest, whole) <= 0) {
-                    close();
-                    return -1;
-                }
-                line_ = rest;
-            }
+            if (skip_literals() < 0) return -1;  // its own literal, with the rest of its answer
             continue;
         }
         line = line_;
@@ -729,28 +744,54 @@ int ImapClient::read_literal_message(const std::string& line, int start_in_body,
     return 1;
 }
 
-int ImapClient::retrieve(int n)
+// A FETCH of a message (whole or its header) or of one part, by number or
+// by UID: the answer's literal goes to the parser. The caller has sent the
+// command.
+int ImapClient::fetched(bool by_uid, uint32_t wanted, int start_in_body, const char* encoding)
 {
-    if (n < 1 || n > message_count || !connected()) return -1;
-    int r = command("FETCH %d (UID RFC822.SIZE FLAGS BODY%s[%s])\r\n", n, retrieve_mode ? ".PEEK" : "",
-                    retrieve_mode == 1 ? "HEADER" : "");
-    if (r <= 0) return r;
     std::string line;
-    if ((r = fetch_answer(false, static_cast<uint32_t>(n), true, line)) <= 0) return r;
+    int r = fetch_answer(by_uid, wanted, true, "BODY[", line);
+    if (r <= 0) return r;
     uint32_t value = 0;
     last_uid = item_number(line, "UID", value) ? value : 0;
-    last_flags = flags_of(line).c_str();
+    if (!start_in_body) last_flags = flags_of(line).c_str();
     uint64_t size;
     if (literal_at_end(line, size)) {
-        if ((r = read_literal_message(line, 0, nullptr)) <= 0) return r;
+        preset_decoding(encoding);
+        r = read_literal_message(line, start_in_body, by_uid && !start_in_body ? "Parse failed: " : nullptr);
+        preset_base64 = preset_qp = 0;
+        if (r <= 0) return r;
+        // The rest of the answer may name what the first line did not.
         if (last_flags.empty()) last_flags = flags_of(line_).c_str();
         if (!last_uid && item_number(line_, "UID", value)) last_uid = value;
     } else {
         clear_results();
         body_length = 0;
     }
-    last_retrieved = n;
+    if (by_uid && last_uid && last_uid != wanted) {
+        report_stream << "Message nbr missmatch: got = " << static_cast<long long>(last_uid)
+                      << ", expected = " << static_cast<long long>(wanted) << "\r\n";
+        read_reply();
+        return -1;
+    }
     return read_reply();
+}
+
+// The parser's decoding for a part sent as it is stored.
+void ImapClient::preset_decoding(const char* encoding)
+{
+    preset_base64 = encoding && nocase_compare(encoding, "base64") == 0;
+    preset_qp = encoding && nocase_compare(encoding, "quoted-printable") == 0;
+}
+
+int ImapClient::retrieve(int n)
+{
+    if (n < 1 || n > message_count || !connected()) return -1;
+    int r = command("FETCH %d (UID RFC822.SIZE FLAGS BODY%s[%s])\r\n", n, retrieve_mode ? ".PEEK" : "",
+                    retrieve_mode == 1 ? "HEADER" : "");
+    if (r <= 0) return r;
+    last_retrieved = n;
+    return fetched(false, static_cast<uint32_t>(n), 0, nullptr);
 }
 
 int ImapClient::retrieve_uid(uint32_t uid)
@@ -759,28 +800,8 @@ int ImapClient::retrieve_uid(uint32_t uid)
     int r = command("UID FETCH %" PRIu32 " (UID RFC822.SIZE FLAGS BODY%s[%s])\r\n", uid, retrieve_mode ? ".PEEK" : "",
                     retrieve_mode == 1 ? "HEADER" : "");
     if (r <= 0) return r;
-    std::string line;
-    if ((r = fetch_answer(true, uid, true, line)) <= 0) return r;
-    uint32_t value = 0;
-    last_uid = item_number(line, "UID", value) ? value : 0;
-    last_flags = flags_of(line).c_str();
-    uint64_t size;
-    if (literal_at_end(line, size)) {
-        if ((r = read_literal_message(line, 0, "Parse failed: ")) <= 0) return r;
-        if (last_flags.empty()) last_flags = flags_of(line_).c_str();
-        if (!last_uid && item_number(line_, "UID", value)) last_uid = value;
-    } else {
-        clear_results();
-        body_length = 0;
-    }
-    if (last_uid && last_uid != uid) {
-        report_stream << "Message nbr missmatch: got = " << static_cast<long long>(last_uid)
-                      << ", expected = " << static_cast<long long>(uid) << "\r\n";
-        read_reply();
-        return -1;
-    }
     last_retrieved = static_cast<int>(uid);
-    return read_reply();
+    return fetched(true, uid, 0, nullptr);
 }
 
 int ImapClient::retrieve_headers_uid(uint32_t uid)
@@ -794,73 +815,48 @@ int ImapClient::retrieve_headers_uid(uint32_t uid)
     return r;
 }
 
-namespace {
-
-// The parser's decoding for a part sent as it is stored.
-void preset_decoding(ReadMail& r, const char* encoding)
-{
-    r.preset_base64 = nocase_compare(encoding ? encoding : "", "base64") == 0;
-    r.preset_qp = nocase_compare(encoding ? encoding : "", "quoted-printable") == 0;
-}
-
-}  // namespace
-
-int ImapClient::fetch_part(int n, const char* part, const char* encoding, uint32_t offset, uint32_t length)
+// One part: "BODY[part]" or its piece "<offset.length>", after "FETCH n"
+// or "UID FETCH uid".
+int ImapClient::part_fetch(bool by_uid, uint32_t id, const char* part, const char* encoding, uint32_t offset,
+                           uint32_t length)
 {
     hdr_content_type = "application/octet-stream";
-    last_retrieved = n;
-    if (n < 1 || n > message_count || !connected()) return -1;
+    last_retrieved = static_cast<int>(id);
+    if ((!by_uid && (id < 1 || id > static_cast<uint32_t>(message_count))) || !connected()) return -1;
     if (!part_name_is_safe(part)) {
         report_stream << "Not a part name: '" << (part ? part : "") << "'\r\n";
         return -1;
     }
-    int r = length ? command("FETCH %d (UID BODY[%s]<%" PRIu32 ".%" PRIu32 ">)\r\n", n, part, offset, length)
-                   : command("FETCH %d (UID BODY[%s])\r\n", n, part);
+    char piece[48] = "";
+    if (length) std::snprintf(piece, sizeof piece, "<%" PRIu32 ".%" PRIu32 ">", offset, length);
+    int r = command("%s %" PRIu32 " (UID BODY[%s]%s)\r\n", by_uid ? "UID FETCH" : "FETCH", id, part, piece);
     if (r <= 0) return r;
-    std::string line;
-    if ((r = fetch_answer(false, static_cast<uint32_t>(n), true, line)) <= 0) return r;
-    uint32_t value = 0;
-    last_uid = item_number(line, "UID", value) ? value : 0;
-    clear_results();
-    body_length = 0;
-    uint64_t size;
-    if (literal_at_end(line, size)) {
-        preset_decoding(*this, encoding);
-        r = read_literal_message(line, 1, nullptr);
-        preset_base64 = preset_qp = 0;
-        if (r <= 0) return r;
-        if (last_flags.empty()) last_flags = flags_of(line_).c_str();
-    }
-    return read_reply();
+    return fetched(by_uid, id, 1, encoding);
+}
+
+int ImapClient::fetch_part(int n, const char* part, const char* encoding, uint32_t offset, uint32_t length)
+{
+    return part_fetch(false, n < 1 ? 0 : static_cast<uint32_t>(n), part, encoding, offset, length);
 }
 
 int ImapClient::fetch_part_uid(uint32_t uid, const char* part, const char* encoding, uint32_t offset,
                                uint32_t length)
 {
-    hdr_content_type = "application/octet-stream";
-    last_retrieved = static_cast<int>(uid);
-    if (!connected()) return -1;
-    if (!part_name_is_safe(part)) {
-        report_stream << "Not a part name: '" << (part ? part : "") << "'\r\n";
-        return -1;
-    }
-    int r = length ? command("UID FETCH %" PRIu32 " (UID BODY[%s]<%" PRIu32 ".%" PRIu32 ">)\r\n", uid, part, offset,
-                             length)
-                   : command("UID FETCH %" PRIu32 " (UID BODY[%s])\r\n", uid, part);
+    return part_fetch(true, uid, part, encoding, offset, length);
+}
+
+int ImapClient::fetch_structure(int n)
+{
+    if (n < 1 || n > message_count || !connected()) return -1;
+    int r = command("FETCH %d (UID BODYSTRUCTURE)\r\n", n);
     if (r <= 0) return r;
     std::string line;
-    if ((r = fetch_answer(true, uid, true, line)) <= 0) return r;
+    if ((r = fetch_answer(false, static_cast<uint32_t>(n), false, "BODYSTRUCTURE", line)) <= 0) return r;
     uint32_t value = 0;
     last_uid = item_number(line, "UID", value) ? value : 0;
-    clear_results();
-    body_length = 0;
-    uint64_t size;
-    if (literal_at_end(line, size)) {
-        preset_decoding(*this, encoding);
-        r = read_literal_message(line, 1, nullptr);
-        preset_base64 = preset_qp = 0;
-        if (r <= 0) return r;
-    }
+    last_flags = flags_of(line).c_str();
+    structure_text = structure_text_of(line.c_str());
+    parse_structure(structure_text.c_str(), parts);
     return read_reply();
 }
 

@@ -13,6 +13,7 @@
 
 #include "base/lists.h"
 #include "base/text_string.h"
+#include "retrieve/imap_structure.h"
 #include "retrieve/read_mail.h"
 
 class ImapClient : public ReadMail {
@@ -71,6 +72,8 @@ public:
     int retrieve_headers_uid(uint32_t uid);
     int fetch_part(int n, const char* part, const char* encoding, uint32_t offset, uint32_t length);
     int fetch_part_uid(uint32_t uid, const char* part, const char* encoding, uint32_t offset, uint32_t length);
+    // The body structure of message n into parts (and structure_text).
+    int fetch_structure(int n);
     int start_idle();
     // Waits up to seconds for the server to say something: the seconds
     // left, 0 when nothing came, -1 when the server ended the IDLE itself,
@@ -95,22 +98,33 @@ public:
     int idling = 0, search_done = 0, selecting = 0, logout_unneeded = 1;
     uint32_t tag = 0, last_uid = 0;
     List<string> mailbox_names, listed_names;
+    List<imap_part> parts;
     string selected_mailbox, last_flags, user, password, structure_text;
     // The response of the last command, for a caller that reads more of it.
     std::string last_line() const { return line_; }
+    // Acts on one untagged response line ("* ..."): names, capabilities,
+    // codes, results, counts, sizes and UIDs.
+    void untagged(const std::string& line);
 
 private:
     int command(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
     int send_line(const std::string& text);
     int read_line_piece(std::string& into, bool& whole);
-    void untagged(const std::string& line);
+    int skip_bytes(uint64_t count);
+    int skip_literals();
     void clear_capabilities(bool with_auth);
     void reset_mailbox_state();
     int final_status(const std::string& line, bool with_line);
     int authenticate(const char* user, const char* password);
-    int fetch_answer(bool by_uid, uint32_t wanted, bool leave_literal, std::string& line);
+    // The answer to a FETCH: the line for the wanted message that carries
+    // item ("BODY[", "BODYSTRUCTURE").
+    int fetch_answer(bool by_uid, uint32_t wanted, bool leave_literal, const char* item, std::string& line);
     int search_answer();
     int read_literal_message(const std::string& line, int start_in_body, const char* failure_note);
+    int fetched(bool by_uid, uint32_t wanted, int start_in_body, const char* encoding);
+    int part_fetch(bool by_uid, uint32_t id, const char* part, const char* encoding, uint32_t offset,
+                   uint32_t length);
+    void preset_decoding(const char* encoding);
     int acl_answer(const char* keyword, const std::function<void(const char*)>& take);
     void store_search_results(const char* numbers);
     void take_fetch_items(const std::string& line, uint32_t n);

@@ -2,8 +2,10 @@
 // RFC 1939 (and STLS of RFC 2595). Deletions take effect when the server
 // accepts QUIT.
 #include <algorithm>
+#include <cerrno>
 #include <climits>
-#include <cstdio>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -22,6 +24,19 @@ string timestamp_of(const char* greeting)
     const char* close = std::strchr(open + 1, '>');
     if (!close || close - open - 1 > 255 || close == open + 1) return string();
     return string(open, static_cast<size_t>(close - open + 1));
+}
+
+// A decimal number at text (blanks before it are skipped); text moves past
+// it. A number too large for a long long is no number: a conversion that
+// cut it would turn "4294967297" into some other message's number.
+bool read_number(const char*& text, long long& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtoll(text, &end, 10);
+    if (end == text || errno == ERANGE) return false;
+    text = end;
+    return true;
 }
 
 }  // namespace
@@ -138,8 +153,10 @@ int PopClient::login(const char* user, const char* password)
     message_sizes_.clear();
     if ((r = send_command("STAT\r\n")) <= 0) return r;
     if ((r = read_reply()) > 0) {
-        int count = 0;
-        if (std::sscanf(reply, "%*s %d %*s", &count) == 1 && count > 0) message_count = count;
+        // "+OK count size": a count that is not a number of messages counts none.
+        const char* p = reply + std::strcspn(reply, " \t\r\n");
+        long long count = 0;
+        if (read_number(p, count) && count > 0 && count <= INT32_MAX) message_count = static_cast<int>(count);
     }
     if (r <= 0 || message_count == 0) return r;
     if ((r = send_command("LIST\r\n")) <= 0) return r;
@@ -157,8 +174,9 @@ int PopClient::login(const char* user, const char* password)
 }
 
 // The lines of a LIST answer up to its "." line. Every size counts in the
-// total; only a number in 1 to message_count is kept. A server may send a
-// line for each message and some more, not an endless list.
+// total (which stops at the largest the summary can show); only a number
+// in 1 to message_count is kept. A server may send a line for each message
+// and some more, not an endless list.
 int PopClient::read_sizes()
 {
     long long most_lines = static_cast<long long>(message_count) + max_reply_lines;
@@ -173,13 +191,15 @@ int PopClient::read_sizes()
             return n;
         }
         if (reply[0] == '+') continue;
-        int number = 0;
-        long long size = 0;
-        if (std::sscanf(reply, "%d %lld", &number, &size) != 2 || size < 0) continue;
-        body_length += static_cast<uint64_t>(size);
+        const char* p = reply;
+        long long number = 0, size = 0;
+        if (!read_number(p, number) || !read_number(p, size) || size < 0) continue;
+        uint64_t room = static_cast<uint64_t>(INT64_MAX) - body_length;
+        body_length += static_cast<uint64_t>(size) < room ? static_cast<uint64_t>(size) : room;
         if (number < 1 || number > message_count) continue;
-        if (!message_sizes_.empty() && message_sizes_.back().number >= number) sizes_sorted_ = false;
-        message_sizes_.push_back({number, static_cast<int32_t>(size > INT32_MAX ? INT32_MAX : size)});
+        int kept = static_cast<int>(number);
+        if (!message_sizes_.empty() && message_sizes_.back().number >= kept) sizes_sorted_ = false;
+        message_sizes_.push_back({kept, static_cast<int32_t>(size > INT32_MAX ? INT32_MAX : size)});
     }
     close();
     return -1;
@@ -220,9 +240,9 @@ int PopClient::retrieve(int n)
     // The commands not sent yet, in one write.
     std::string commands;
     char command[48];
-    for (int m = asked ? ahead_last_ + 1 : n; m <= last; ++m) {
+    for (long long m = asked ? ahead_last_ + 1LL : n; m <= last; ++m) {  // wide: n may be INT_MAX
         bool top = m == n && retrieve_mode == 1;
-        std::snprintf(command, sizeof command, top ? "TOP %d 1\r\n" : "RETR %d\r\n", m);
+        std::snprintf(command, sizeof command, top ? "TOP %lld 1\r\n" : "RETR %lld\r\n", m);
         commands += command;
     }
     ahead_first_ = last > n ? n + 1 : 0;

@@ -11,122 +11,23 @@
 #include <string>
 #include <vector>
 
-#include "../support/command.h"
-#include "../support/fixtures.h"
-#include "../support/loopback_peer.h"
+#include "../support/mail_suite.h"
 
 namespace {
 
 using Result = CommandResult;
 
-// Implicit TLS: "-ssl" always takes the POP3 port 995.
-const char* const pop3s_port = "995";
-const char* const seeds[] = {"plain", "mixed", "utf8", "uu", "twin"};
-
-class Pop3 : public ::testing::Test {
+class Pop3 : public MailSuite<Pop3> {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (!fixtures::have_program("postfix") || !fixtures::have_program("dovecot")) return;
-        dir = fixtures::temp_folder();
-        for (std::string* p : {&smtp, &smtps, &smtp_login, &lmtp, &auth, &imap, &pop3, &imaps}) *p = closed_port();
-        std::string cmd = fixtures::script("mail_servers") + " start " + dir + " " + smtp + " " + smtps + " " +
-                          smtp_login + " " + lmtp + " " + auth + " " + imap + " " + pop3 + " " + imaps + " " +
-                          pop3s_port + " u:secret w:other";
-        started = std::system((cmd + " >" + dir + "/fixture.log 2>&1").c_str()) == 0;
-        run_command_line("/usr/bin/python3 " + std::string(TAVRIN_SOURCE_DIR) + "/tests/support/seed_messages.py " +
-                         dir + "/seeds");
-    }
-    static void TearDownTestSuite()
-    {
-        if (dir.empty()) return;
-        std::system((fixtures::script("mail_servers") + " stop " + dir).c_str());
-        std::system(("rm -rf " + dir).c_str());
-        dir.clear();
-    }
-    void SetUp() override
-    {
-        REQUIRE_PROGRAM("postfix");
-        REQUIRE_PROGRAM("dovecot");
-        ASSERT_TRUE(started) << fixtures::slurp(dir + "/fixture.log");
-        work = fixtures::temp_folder();
-    }
-    void TearDown() override { std::system(("rm -rf " + work).c_str()); }
-
-    static std::string maildir(const std::string& user) { return dir + "/home/" + user + "/Maildir"; }
-
-    // The mailbox of u holds these seeds, in this order, and nothing else.
-    static void seed(const std::vector<std::string>& names)
-    {
-        std::string cmd = "rm -f " + maildir("u") + "/new/* " + maildir("u") + "/cur/*";
-        // Names never used before: Dovecot remembers the number it gave a
-        // name, and takes new names in the order of their time stamps.
-        static int serial = 0;
-        for (const std::string& name : names) {
-            ++serial;
-            cmd += " && cp " + dir + "/seeds/" + name + ".eml " + maildir("u") + "/new/" +
-                   std::to_string(1700000000 + serial) + ".M" + std::to_string(serial) + "P1.seed";
-        }
-        cmd += " && chown -R 5000:5000 " + maildir("u");
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
-    }
-    static void seed_all() { seed(std::vector<std::string>(std::begin(seeds), std::end(seeds))); }
-
-    // The header lines "Subject: ..." (with encoded words as they are) of
-    // the messages in a user's Maildir, sorted.
-    static std::vector<std::string> remaining(const std::string& user = "u")
-    {
-        std::vector<std::string> found;
-        for (const char* sub : {"/new", "/cur"}) {
-            std::string folder = maildir(user) + sub;
-            DIR* d = opendir(folder.c_str());
-            if (!d) continue;
-            while (dirent* e = readdir(d)) {
-                if (e->d_name[0] == '.') continue;
-                std::string text = fixtures::slurp(folder + "/" + e->d_name);
-                size_t at = text.find("\nSubject: ");
-                found.push_back(at == std::string::npos ? "?" : text.substr(at + 1, text.find_first_of("\r\n", at + 1) - at - 1));
-            }
-            closedir(d);
-        }
-        std::sort(found.begin(), found.end());
-        return found;
-    }
-    // What stays of the seeds when the ones numbered (from 1) in gone went.
-    static std::vector<std::string> seeds_but(std::initializer_list<int> gone)
-    {
-        std::vector<std::string> left;
-        for (int i = 0; i < 5; ++i) {
-            if (std::find(gone.begin(), gone.end(), i + 1) != gone.end()) continue;
-            std::string text = fixtures::slurp(dir + "/seeds/" + seeds[i] + ".eml");
-            size_t at = text.find("\nSubject: ");
-            left.push_back(text.substr(at + 1, text.find_first_of("\r\n", at + 1) - at - 1));
-        }
-        std::sort(left.begin(), left.end());
-        return left;
-    }
+    // Implicit TLS: "-ssl" always takes the POP3 port 995.
+    static void SetUpTestSuite() { start_servers(closed_port(), "995", {"u:secret", "w:other"}); }
 
     Result tavrin(const std::string& args, const std::string& account = "-user:u -pass:secret") const
     {
         return run_command_line("cd " + work + " && " + TAVRIN_BINARY + " -host:127.0.0.1 -port:" + pop3 + " " +
                                 account + " " + args + " -tmo:20");
     }
-
-    static size_t seeded_bytes()
-    {
-        size_t total = 0;
-        for (const char* name : seeds) total += fixtures::slurp(dir + "/seeds/" + name + ".eml").size();
-        return total;
-    }
-
-    std::string work;
-    static std::string dir, smtp, smtps, smtp_login, lmtp, auth, imap, pop3, imaps;
-    static bool started;
 };
-
-std::string Pop3::dir, Pop3::smtp, Pop3::smtps, Pop3::smtp_login, Pop3::lmtp, Pop3::auth, Pop3::imap, Pop3::pop3,
-    Pop3::imaps;
-bool Pop3::started = false;
 
 }  // namespace
 
@@ -278,13 +179,7 @@ TEST_F(Pop3, ReadReceiptGoesThroughPostfixToTheSender)
     Result r = tavrin("-mdn -config:" + config);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Disposition-Notification-To: w@test.example\r\n"), std::string::npos) << r.out;
-    std::string receipt;
-    for (int i = 0; i < 100 && receipt.empty(); ++i) {
-        std::vector<std::string> got = remaining("w");
-        if (!got.empty()) receipt = got[0];
-        else LoopbackPeer::pause_ms(100);
-    }
-    EXPECT_EQ(receipt, "Subject: Read: please confirm (RECEIPT)");
+    EXPECT_EQ(arrived("w", 1), std::vector<std::string>{"Subject: Read: please confirm (RECEIPT)"});
 }
 
 TEST_F(Pop3, ScriptFunctionsGetAndDeleteMail)
@@ -314,12 +209,7 @@ TEST_F(Pop3, RelayForwardsTheMessageAsReceivedAndRmDeletesOnlyWhatWentOut)
     std::ofstream(config) << "SMTP_PORT " << smtp << "\nPOP3_PORT " << pop3 << "\n";
     Result r = tavrin("-relay:127.0.0.1 -to:w@test.example -rm -config:" + config);
     ASSERT_EQ(r.status, 0) << r.err;
-    std::vector<std::string> relayed;
-    for (int i = 0; i < 100 && relayed.size() < 2; ++i) {
-        relayed = remaining("w");
-        if (relayed.size() < 2) LoopbackPeer::pause_ms(100);
-    }
-    EXPECT_EQ(relayed, seeds_but({3, 4, 5}));
+    EXPECT_EQ(arrived("w", 2), seeds_but({3, 4, 5}));
     EXPECT_EQ(remaining(), seeds_but({1, 2, 3, 4, 5}));
 
     // A relay that cannot be reached: the run ends, nothing is deleted.

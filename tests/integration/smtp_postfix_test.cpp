@@ -14,9 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "../support/command.h"
-#include "../support/fixtures.h"
-#include "../support/loopback_peer.h"
+#include "../support/mail_suite.h"
 
 namespace {
 
@@ -24,33 +22,12 @@ using Result = CommandResult;
 
 Result run(const std::string& command) { return run_command_line(command); }
 
-const char* const users[] = {"u:secret", "v:other", "r1:pw", "r2:pw", "r3:pw", "r4:pw", "r5:pw", "r6:pw", "r7:pw"};
-
-class Postfix : public ::testing::Test {
+class Postfix : public MailSuite<Postfix> {
 protected:
     static void SetUpTestSuite()
     {
-        if (!fixtures::have_program("postfix") || !fixtures::have_program("dovecot")) return;
-        dir = fixtures::temp_folder();
-        for (std::string* p : {&smtp, &smtps, &smtp_login, &lmtp, &auth, &imap, &pop3, &imaps, &pop3s})
-            *p = closed_port();
-        std::string cmd = fixtures::script("mail_servers") + " start " + dir + " " + smtp + " " + smtps + " " +
-                          smtp_login + " " + lmtp + " " + auth + " " + imap + " " + pop3 + " " + imaps + " " + pop3s;
-        for (const char* u : users) cmd += std::string(" ") + u;
-        started = std::system((cmd + " >" + dir + "/fixture.log 2>&1").c_str()) == 0;
-    }
-    static void TearDownTestSuite()
-    {
-        if (dir.empty()) return;
-        std::system((fixtures::script("mail_servers") + " stop " + dir).c_str());
-        std::system(("rm -rf " + dir).c_str());
-        dir.clear();
-    }
-    void SetUp() override
-    {
-        REQUIRE_PROGRAM("postfix");
-        REQUIRE_PROGRAM("dovecot");
-        ASSERT_TRUE(started) << fixtures::slurp(dir + "/fixture.log");
+        start_servers(closed_port(), closed_port(),
+                      {"u:secret", "v:other", "r1:pw", "r2:pw", "r3:pw", "r4:pw", "r5:pw", "r6:pw", "r7:pw"});
     }
 
     static std::string tavrin(const std::string& args) { return std::string(TAVRIN_BINARY) + " " + args + " -tmo:20"; }
@@ -83,14 +60,8 @@ protected:
                    " " + out_dir)
             .out;
     }
-
-    static std::string dir, smtp, smtps, smtp_login, lmtp, auth, imap, pop3, imaps, pop3s;
-    static bool started;
 };
 
-std::string Postfix::dir, Postfix::smtp, Postfix::smtps, Postfix::smtp_login, Postfix::lmtp, Postfix::auth,
-    Postfix::imap, Postfix::pop3, Postfix::imaps, Postfix::pop3s;
-bool Postfix::started = false;
 
 }  // namespace
 

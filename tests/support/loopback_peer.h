@@ -43,6 +43,12 @@ public:
         if (thread_.joinable()) thread_.join();
     }
     std::string port() const { return std::to_string(port_); }
+    // Waits until the script has ended (the other side must have
+    // connected, or the wait is for ever).
+    void join()
+    {
+        if (thread_.joinable()) thread_.join();
+    }
     // False when the address and port could not be bound.
     bool listening() const { return listening_; }
 

@@ -10,7 +10,8 @@ their bytes, into OUTDIR/expected/FILENAME:
   quoted-printable UTF-8 body;
 - uu.eml: a text body with a UUencoded file (pic.gif) in it;
 - twin.eml: two attachments with the same file name (same.txt), the
-  second one "second copy".
+  second one "second copy";
+- alt.eml: multipart/alternative of a text and an HTML part.
 
 The contents are fixed: the same bytes on every run.
 
@@ -78,3 +79,8 @@ m.set_content("Twins.\n")
 m.add_attachment(b"first copy\n", maintype="text", subtype="plain", filename="same.txt")
 m.add_attachment(b"second copy\n", maintype="text", subtype="plain", filename="same.txt")
 save("twin.eml", m)
+
+m = message("Erin <erin@test.example>", "text and html", 6)
+m.set_content("Plain words.\n")
+m.add_alternative("<p>Plain words.</p>\n", subtype="html")
+save("alt.eml", m)

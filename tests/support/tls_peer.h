@@ -80,11 +80,16 @@ public:
 
     using Script = std::function<void(Session&)>;
 
+    // A clear-text exchange before the handshake (a server's side of a
+    // STARTTLS dialogue) on the accepted socket; false ends the connection
+    // without TLS.
+    using ClearPart = std::function<bool(int socket)>;
+
     // max_version: a protocol version such as TLS1_2_VERSION to stop at; 0
     // lets the two sides agree on the highest they share. in_the_clear is
     // sent before the handshake (as a server answering STARTTLS would, or
-    // one injecting lines there).
-    explicit TlsPeer(Script script, int max_version = 0, std::string in_the_clear = "")
+    // one injecting lines there), then clear_part runs when it is given.
+    explicit TlsPeer(Script script, int max_version = 0, std::string in_the_clear = "", ClearPart clear_part = nullptr)
     {
         if (::pipe(wake_) != 0) wake_[0] = wake_[1] = -1;
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -96,7 +101,9 @@ public:
         if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(listener_, 1) == 0 &&
             ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
             port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this, script, max_version, in_the_clear] { run(script, max_version, in_the_clear); });
+        thread_ = std::thread([this, script, max_version, in_the_clear, clear_part] {
+            run(script, max_version, in_the_clear, clear_part);
+        });
     }
     // Writes each chunk as one record, then closes.
     explicit TlsPeer(std::vector<std::string> chunks)
@@ -195,7 +202,7 @@ private:
         return ::poll(p, 2, bound_ms) > 0 && (p[0].revents & (POLLIN | POLLHUP | POLLERR)) && !(p[1].revents & POLLIN);
     }
 
-    void run(const Script& script, int max_version, const std::string& in_the_clear)
+    void run(const Script& script, int max_version, const std::string& in_the_clear, const ClearPart& clear_part)
     {
         // A client that has gone makes a write fail here, not stop the process.
         sigset_t pipe_signal;
@@ -211,6 +218,10 @@ private:
         ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
         ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
         if (!in_the_clear.empty()) ::send(s, in_the_clear.data(), in_the_clear.size(), MSG_NOSIGNAL);
+        if (clear_part && !clear_part(s)) {
+            ::close(s);
+            return;
+        }
         SSL* ssl = SSL_new(context);
         if (ssl && max_version) SSL_set_max_proto_version(ssl, max_version);
         if (ssl && SSL_set_fd(ssl, s) == 1 && SSL_accept(ssl) == 1) {

@@ -32,6 +32,9 @@ public:
     {
     }
     std::string port() const { return peer_.port(); }
+    // Waits for the conversation to end: what came after the client went
+    // away is then in commands and messages too.
+    void finish() { peer_.join(); }
     std::vector<std::string> commands;
     std::vector<std::string> messages;
 
@@ -416,6 +419,7 @@ TEST(SmtpPeer, AFailureInsideDataEndsTheConnection)
     ScriptedSmtp peer(accept_all);
     Result r = tavrin("-host:127.0.0.1 -port:" + peer.port() + " -import -file:" + file);
     std::remove(file.c_str());
+    peer.finish();  // the message ends when the client closes
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Status: cannot read /proc/self/mem"), std::string::npos) << r.err;
     EXPECT_EQ(count_of(peer.commands, "DATA"), 1u);
