@@ -406,7 +406,7 @@ private:
     // "-bs": a line for each part on standard output, nothing else.
     Handled body_structure(int n)
     {
-        int got = imap_->fetch_structure(n);
+        int got = uid_mode_ ? imap_->fetch_structure_uid(id_of(n)) : imap_->fetch_structure(n);
         if (got < 1) return retrieval_failed(n, got);
         report_stream.flush();
         imap_part part;

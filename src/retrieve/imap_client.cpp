@@ -848,10 +848,22 @@ int ImapClient::fetch_part_uid(uint32_t uid, const char* part, const char* encod
 int ImapClient::fetch_structure(int n)
 {
     if (n < 1 || n > message_count || !connected()) return -1;
-    int r = command("FETCH %d (UID BODYSTRUCTURE)\r\n", n);
+    return structure_fetch(false, static_cast<uint32_t>(n));
+}
+
+int ImapClient::fetch_structure_uid(uint32_t uid)
+{
+    if (!connected()) return -1;
+    return structure_fetch(true, uid);
+}
+
+// The body structure after "FETCH n" or "UID FETCH uid".
+int ImapClient::structure_fetch(bool by_uid, uint32_t id)
+{
+    int r = command("%s %" PRIu32 " (UID BODYSTRUCTURE)\r\n", by_uid ? "UID FETCH" : "FETCH", id);
     if (r <= 0) return r;
     std::string line;
-    if ((r = fetch_answer(false, static_cast<uint32_t>(n), false, "BODYSTRUCTURE", line)) <= 0) return r;
+    if ((r = fetch_answer(by_uid, id, false, "BODYSTRUCTURE", line)) <= 0) return r;
     uint32_t value = 0;
     last_uid = item_number(line, "UID", value) ? value : 0;
     last_flags = flags_of(line).c_str();

@@ -74,6 +74,7 @@ public:
     int fetch_part_uid(uint32_t uid, const char* part, const char* encoding, uint32_t offset, uint32_t length);
     // The body structure of message n into parts (and structure_text).
     int fetch_structure(int n);
+    int fetch_structure_uid(uint32_t uid);
     int start_idle();
     // Waits up to seconds for the server to say something: the seconds
     // left, 0 when nothing came, -1 when the server ended the IDLE itself,
@@ -125,6 +126,7 @@ private:
     int part_fetch(bool by_uid, uint32_t id, const char* part, const char* encoding, uint32_t offset,
                    uint32_t length);
     void preset_decoding(const char* encoding);
+    int structure_fetch(bool by_uid, uint32_t id);
     int acl_answer(const char* keyword, const std::function<void(const char*)>& take);
     void store_search_results(const char* numbers);
     void take_fetch_items(const std::string& line, uint32_t n);

@@ -61,8 +61,9 @@ std::string message(int n) { return "Subject: m" + std::to_string(n) + "\r\n\r\n
 
 // A mailbox of these messages, numbered from 1 with the UIDs 11, 12, ...:
 // CAPABILITY with caps, SELECT, the sizes, FETCH and UID FETCH of one
-// message (its header alone for BODY.PEEK[HEADER]), UID SEARCH (every
-// message); everything else as standard.
+// message (its header alone for BODY.PEEK[HEADER]; its structure, text/html
+// for the first message and text/plain for the others, for BODYSTRUCTURE),
+// UID SEARCH (every message); everything else as standard.
 ImapPeer::Answer mailbox(std::vector<std::string> messages, std::string caps = "IMAP4rev1")
 {
     return [messages, caps](Session& s) -> std::string {
@@ -82,6 +83,9 @@ ImapPeer::Answer mailbox(std::vector<std::string> messages, std::string caps = "
         n = 0;
         if (std::sscanf(c.c_str(), "UID FETCH %u", &uid) == 1) n = static_cast<int>(uid) - 10;
         else if (std::sscanf(c.c_str(), "FETCH %d", &n) != 1) n = 0;
+        if (n >= 1 && n <= count && c.find("BODYSTRUCTURE") != npos)
+            return "* " + std::to_string(n) + " FETCH (UID " + std::to_string(10 + n) + " BODYSTRUCTURE (\"TEXT\" \"" +
+                   (n == 1 ? "HTML" : "PLAIN") + "\" (\"CHARSET\" \"US-ASCII\") NIL NIL \"7BIT\" 8 1))\r\n" + s.ok();
         if (n >= 1 && n <= count) {
             std::string text = messages[n - 1];
             if (c.find("BODY.PEEK[HEADER]") != npos) text = text.substr(0, text.find("\r\n\r\n") + 4);
@@ -201,6 +205,31 @@ TEST(ImapClient, FetchAnswersForOtherMessagesAreReadPast)
         // A flag change does not make the server forget a message's UID.
         EXPECT_EQ(imap.message_uid(7), 17) << answer;
         EXPECT_EQ(imap.create_mailbox("next"), 1) << answer;
+    }
+}
+
+// The structure taken is the line of the message asked for that carries
+// one: a flag change for it and another message's structure are read past.
+TEST(ImapClient, TheStructureIsTheLineThatCarriesIt)
+{
+    const std::string plain = "(\"TEXT\" \"PLAIN\" (\"CHARSET\" \"US-ASCII\") NIL NIL \"7BIT\" 8 1)";
+    ImapPeer peer([&](Session& s) -> std::string {
+        if (s.is("SELECT")) return "* 3 EXISTS\r\n" + s.ok();
+        if (s.is("FETCH 2 (UID BODYSTRUCTURE)") || s.is("UID FETCH 12 (UID BODYSTRUCTURE)"))
+            return "* 2 FETCH (FLAGS (\\Seen))\r\n* 3 FETCH (UID 13 BODYSTRUCTURE (\"TEXT\" \"HTML\" NIL NIL NIL "
+                   "\"7BIT\" 8 1))\r\n* 2 FETCH (UID 12 bodystructure " + plain + ")\r\n" + s.ok();
+        return s.standard();
+    });
+    ImapClient imap;
+    ASSERT_EQ(open(imap, peer), 1);
+    ASSERT_EQ(imap.select_mailbox("INBOX", 0), 1);
+    for (bool by_uid : {false, true}) {
+        ASSERT_EQ(by_uid ? imap.fetch_structure_uid(12) : imap.fetch_structure(2), 1) << by_uid;
+        imap_part part;
+        ASSERT_EQ(imap.parts.count(), 1) << by_uid;
+        ASSERT_EQ(imap.parts.take_first(part), 1);
+        EXPECT_EQ(part.content_type, "TEXT/PLAIN") << by_uid;
+        EXPECT_EQ(imap.last_retrieved_number(), 12) << by_uid;
     }
 }
 
@@ -855,8 +884,8 @@ TEST(ImapDriver, TheMessageShownIsTheOneParsed)
 }
 
 // After a search the messages are its results, handled by their UIDs:
-// deleted, moved, fetched and filtered by their headers. A sort the server
-// does not offer leaves the search to pick them.
+// deleted, moved, fetched, filtered by their headers and described by their
+// structure. A sort the server does not offer leaves the search to pick them.
 TEST(ImapDriver, SearchResultsAreHandledByUid)
 {
     const struct {
@@ -872,6 +901,8 @@ TEST(ImapDriver, SearchResultsAreHandledByUid)
          {"6 UID SEARCH FROM ann", "7 UID FETCH 12 (UID RFC822.SIZE FLAGS BODY.PEEK[HEADER])",
           "8 UID FETCH 12 (UID RFC822.SIZE FLAGS BODY.PEEK[HEADER])", "9 UID STORE 12 +FLAGS (\\Deleted)"},
          ""},
+        {"\"-search:FROM ann\" -bs", {"6 UID SEARCH FROM ann", "7 UID FETCH 12 (UID BODYSTRUCTURE)"},
+         "part:1,MIME=TEXT/PLAIN,"},
         {"-search:ALL -move:Archive",
          {"6 UID SEARCH ALL", "7 UID COPY 11 \"Archive\"", "8 UID STORE 11 +FLAGS (\\Deleted)",
           "9 UID FETCH 11 (UID RFC822.SIZE FLAGS BODY[])", "10 UID COPY 12 \"Archive\"",
@@ -890,6 +921,7 @@ TEST(ImapDriver, SearchResultsAreHandledByUid)
         EXPECT_NE(r.out.find(c.shows), npos) << c.args << "\n" << r.out.substr(0, 2000);
         if (std::string(c.args).find("FROM ann") != npos) {
             EXPECT_EQ(r.out.find("m1\r\n"), npos) << c.args;
+            EXPECT_EQ(r.out.find("TEXT/HTML"), npos) << c.args;
         }
     }
 }
