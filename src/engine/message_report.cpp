@@ -178,7 +178,7 @@ void copy_message_fields(ReadMail& r)
     o.sens = r.sensitivity_text();
 }
 
-bool write_header_lines(ReadMail& r, int n, const std::function<bool()>& send_receipt)
+bool write_header_lines(ReadMail& r, int size, const std::function<bool()>& send_receipt)
 {
     const OptionState& o = options();
     string sender = r.sender(), reply_to = r.reply_address();
@@ -218,7 +218,7 @@ bool write_header_lines(ReadMail& r, int n, const std::function<bool()>& send_re
     for (const Line& l : before) write(l);
     if (!send_receipt()) return false;
     for (const Line& l : after) write(l);
-    if (o.size) report_stream << label("STRING_Size") << ": " << r.message_size(n) << " bytes\r\n";
+    if (o.size) report_stream << label("STRING_Size") << ": " << size << " bytes\r\n";
     return true;
 }
 

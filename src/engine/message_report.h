@@ -19,10 +19,10 @@ struct ReportOutcome {
 // the reply pages take them from there).
 void copy_message_fields(ReadMail& r);
 
-// The header lines of message n, from its subject on. send_receipt is
+// The header lines of the message (of size bytes), from its subject on. send_receipt is
 // called where the read receipt belongs among them; false from it stops
 // the lines (the run ends).
-bool write_header_lines(ReadMail& r, int n, const std::function<bool()>& send_receipt);
+bool write_header_lines(ReadMail& r, int size, const std::function<bool()>& send_receipt);
 
 // The "-file:" file, opened for appending at the first message and kept
 // open for the run; each message is flushed to it before the next.

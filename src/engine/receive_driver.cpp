@@ -397,6 +397,9 @@ private:
     // The header of message n: in UID mode of the n-th result, by its UID.
     int headers(int n) { return uid_mode_ ? imap_->retrieve_headers_uid(id_of(n)) : r_.retrieve_headers(n); }
 
+    // The message's size: in UID mode that of the UID the search gave.
+    int size_of(int n) const { return uid_mode_ ? imap_->uid_size(id_of(n)) : r_.message_size(n); }
+
     // The message's UID in UID mode, else its number.
     uint32_t id_of(int n) const
     {
@@ -464,7 +467,7 @@ private:
             if (!ran) handled_all_ = false;
             return ran ? Handled::done : Handled::kept;
         }
-        summary.total_bytes += static_cast<uint64_t>(r_.message_size(n));
+        summary.total_bytes += static_cast<uint64_t>(size_of(n));
         return report(n);
     }
 
@@ -479,7 +482,7 @@ private:
             std::fprintf(harvest_, "%s\r\n", reply_address.c_str());
         if (!o_.sep.empty() && o_.file.empty()) report_stream << o_.sep << "\n";
         if (!o_.reply && !o_.forward && !o_.raw && !o_.quiet &&
-            !write_header_lines(r_, n, [this] { return read_receipt(); }))
+            !write_header_lines(r_, size_of(n), [this] { return read_receipt(); }))
             return Handled::end_run;
         if (!o_.brief && !o_.raw && !o_.quiet) report_stream << "\r\n";
         ReportOutcome outcome = write_message_body(r_, output_);

@@ -284,6 +284,7 @@ void ImapClient::take_fetch_items(const std::string& line, uint32_t n)
     if (item_number(line, "UID", value)) e->uid = value;
     if (item_number(line, "RFC822.SIZE", value)) {
         e->size = value;
+        if (e->uid) uid_sizes_[e->uid] = value;
         // The sum of the sizes while they are asked for; otherwise
         // body_length is the length of the text the parser holds.
         if (summing_sizes_) body_length += value;
@@ -407,6 +408,7 @@ void ImapClient::reset_mailbox_state()
     body_length = 0;
     entries_.clear();
     scattered_.clear();
+    uid_sizes_.clear();
     search_results_.clear();
 }
 
@@ -602,6 +604,12 @@ int ImapClient::message_size(int n)
 {
     Entry* e = entry(static_cast<uint32_t>(n), false);
     return e ? static_cast<int>(e->size > INT32_MAX ? INT32_MAX : e->size) : 0;
+}
+
+int ImapClient::uid_size(uint32_t uid) const
+{
+    auto it = uid_sizes_.find(uid);
+    return it == uid_sizes_.end() ? 0 : static_cast<int>(it->second > INT32_MAX ? INT32_MAX : it->second);
 }
 
 int ImapClient::message_uid(int n)

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ public:
     int uid_validity() override { return static_cast<int>(uid_validity_); }                             // 25
     int uid_next() override { return static_cast<int>(uid_next_); }                                     // 26
     int message_uid(int n) override;                                                                    // 27
+    // The size of the message with this UID, as FETCH gave it (0 unknown).
+    int uid_size(uint32_t uid) const;
     int result_uid(int i) override;                                                                     // 28
     int last_retrieved_number() override { return static_cast<int>(last_uid); }                        // 29
     const char* seen_flag() override { return last_flags.c_str(); }                                     // 30
@@ -141,6 +144,7 @@ private:
     Entry* entry(uint32_t n, bool create);
     std::vector<Entry> entries_;
     std::map<uint32_t, Entry> scattered_;
+    std::unordered_map<uint32_t, uint32_t> uid_sizes_;
     std::vector<uint32_t> search_results_;
     uint32_t uid_validity_ = 0, uid_next_ = 0, first_unseen_ = 0, recent_count_ = 0;
     std::string line_;  // the last response line, literals taken in

@@ -90,9 +90,11 @@ TEST_F(Imap, HeadersOnlyLeaveMessagesUnseen)
 TEST_F(Imap, SearchAndSortChooseTheMessagesByUid)
 {
     seed_all();
-    Result search = tavrin("-search:'SUBJECT files'");
+    Result search = tavrin("-search:'SUBJECT files' -size");
     ASSERT_EQ(search.status, 0) << search.err;
     EXPECT_EQ(reported(search.out), std::vector<std::string>{"report with files"}) << search.out;
+    std::string size = std::to_string(fixtures::slurp(dir + "/seeds/mixed.eml").size());
+    EXPECT_NE(search.out.find("Size: " + size + " bytes\r\n"), std::string::npos) << search.out;  // the UID's message
     EXPECT_EQ(search.out.rfind("There are 1 messages waiting", 0), 0u) << search.out;
 
     Result sorted = tavrin("-sort:SUBJECT -br");
