@@ -1,4 +1,5 @@
-// A post to the list: the message's text with its unnamed parts, its named
+// A post to the list: the message's text with its unnamed parts (each after
+// a line end, so the text does not begin with an empty line), its named
 // parts attached again (or noted as deleted with "-noatt"), sent from the
 // poster to the list address with every subscriber as a blind copy and the
 // list address as the errors-to address, so failures come back to the list.
@@ -66,10 +67,11 @@ ListOutcome ListServer::post()
         size_t size = static_cast<size_t>(r.body_length);
         string name = r.attachment_filename();
         if (name.empty()) {
-            body += "\r\n";
+            if (!body.empty()) body += "\r\n";
             body.append(data, size);
         } else if (!o_.attachments_wanted) {
-            body += "\r\nAttachment deleted: ";
+            if (!body.empty()) body += "\r\n";
+            body += "Attachment deleted: ";
             body += name.c_str();
             body += "\r\n";
         } else {

@@ -248,7 +248,7 @@ std::string ListServer::report_text()
     std::string text(r.text(), static_cast<size_t>(r.body_length));
     while (const char* data = r.next_attachment()) {
         if (!r.attachment_filename().empty()) continue;
-        text += "\r\n";
+        if (!text.empty()) text += "\r\n";
         text.append(data, static_cast<size_t>(r.body_length));
     }
     return text;
