@@ -62,7 +62,8 @@ bool has_control(const std::string& text)
 
 bool same_address(const std::string& a, const std::string& b)
 {
-    return !a.empty() && a.size() == b.size() && nocase_compare(a.c_str(), b.c_str()) == 0;
+    return !a.empty() && a.size() == b.size() && nocase_compare_n(a.data(), b.data(), a.size()) == 0 &&
+           a.find('\0') == std::string::npos;
 }
 
 // "#address": the rest is one entry whose address has an '@' and no blank.
@@ -73,6 +74,15 @@ bool is_unsubscribed_line(const std::string& line)
     if (split_entries(rest).size() != 1) return false;
     std::string address = entry_address(rest);
     return address.find('@') != std::string::npos && address.find_first_of(" \t") == std::string::npos;
+}
+
+// What a line of the file is read as.
+SubscriberList::Kind kind_of_line(const std::string& line)
+{
+    using Kind = SubscriberList::Kind;
+    if (line.empty() || line[0] == '\\' || line[0] == '\r' || trimmed(line).empty()) return Kind::other;
+    if (line[0] == '#') return is_unsubscribed_line(line) ? Kind::unsubscribed : Kind::other;
+    return Kind::subscriber;
 }
 
 }  // namespace
@@ -121,22 +131,18 @@ void SubscriberList::parse(const char* text, size_t length)
 
 void SubscriberList::add_line(std::string line)
 {
-    if (line.empty() || line[0] == '\\' || line[0] == '\r' || trimmed(line).empty()) {
-        entries_.push_back({std::move(line), Kind::other});
+    Kind kind = kind_of_line(line);
+    std::vector<std::string> parts;
+    if (kind == Kind::subscriber) parts = split_entries(line);
+    if (parts.size() <= 1) {
+        entries_.push_back({std::move(line), kind});
         return;
     }
-    if (line[0] == '#') {
-        entries_.push_back({line, is_unsubscribed_line(line) ? Kind::unsubscribed : Kind::other});
-        return;
-    }
-    std::vector<std::string> parts = split_entries(line);
-    if (parts.size() == 1) {
-        entries_.push_back({std::move(line), Kind::subscriber});
-        return;
-    }
+    // Each entry becomes a line of its own when the list is written, and
+    // is taken now for what it will be read as then.
     for (const std::string& part : parts) {
         std::string entry = trimmed(part);
-        if (!entry.empty()) entries_.push_back({entry, Kind::subscriber});
+        if (!entry.empty()) entries_.push_back({entry, kind_of_line(entry)});
     }
 }
 

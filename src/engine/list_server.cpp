@@ -50,7 +50,8 @@ bool begins_with_any(const std::string& text, const char* const (&prefixes)[N])
 
 bool same_address(const std::string& a, const std::string& b)
 {
-    return a.size() == b.size() && nocase_compare(a.c_str(), b.c_str()) == 0;
+    return !a.empty() && a.size() == b.size() && nocase_compare_n(a.data(), b.data(), a.size()) == 0 &&
+           a.find('\0') == std::string::npos;
 }
 
 std::string address_of(const std::string& text) { return address_only(text.c_str()).c_str(); }

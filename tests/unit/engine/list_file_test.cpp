@@ -67,6 +67,7 @@ TEST(SubscriberList, LinesBecomeEntriesAndEveryOtherLineIsKept)
         "\r\n"
         "#\r\n"
         "# eve@test.example\r\n"               // a blank after '#': a comment
+        "hal@test.example, #ida@test.example\r\n"  // each entry is what it will be on its own line
         "Fay (the editor) <fay@test.example>";  // no line end
     SubscriberList list = parsed(file);
     std::vector<std::pair<std::string, Kind>> got;
@@ -81,16 +82,18 @@ TEST(SubscriberList, LinesBecomeEntriesAndEveryOtherLineIsKept)
         {"", Kind::other},
         {"#", Kind::other},
         {"# eve@test.example", Kind::other},
+        {"hal@test.example", Kind::subscriber},
+        {"#ida@test.example", Kind::unsubscribed},
         {"Fay (the editor) <fay@test.example>", Kind::subscriber},
     };
     EXPECT_EQ(got, want);
     EXPECT_EQ(list.recipients("dora@TEST.example"),
-              "ann@test.example,carl@test.example,fay@test.example");
+              "ann@test.example,carl@test.example,hal@test.example,fay@test.example");
     // Written back: every line where it was, one entry a line.
     EXPECT_EQ(list.file_text(),
               "# members of the list\r\nann@test.example\r\n#bob@test.example\r\n"
               "\"Smith, Carl\" <carl@test.example>\r\ndora@test.example\r\n\\not read\r\n\r\n#\r\n"
-              "# eve@test.example\r\nFay (the editor) <fay@test.example>\r\n");
+              "# eve@test.example\r\nhal@test.example\r\n#ida@test.example\r\nFay (the editor) <fay@test.example>\r\n");
 }
 
 TEST(SubscriberList, AddressesAreComparedWholeAndWithoutCase)
