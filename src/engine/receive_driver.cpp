@@ -41,12 +41,12 @@ const char* certificate_file(const OptionState& o)
 
 bool delete_mode(const OptionState& o) { return o.rm || o.unrm; }
 
-// Something asked of each message in turn, which the bulk deletion would
-// skip: with any of these the messages go through the loop (and are
-// deleted there) even when "-rm" made the run brief and quiet.
 // A list file: every message goes to the list server, whole.
 bool serves_list(const OptionState& o) { return !o.tolist.empty(); }
 
+// Something asked of each message in turn, which the bulk deletion would
+// skip: with any of these the messages go through the loop (and are
+// deleted there) even when "-rm" made the run brief and quiet.
 bool per_message_work(const OptionState& o)
 {
     return !o.pat.empty() || !o.spat.empty() || !o.masq.empty() || !o.alias.empty() || !o.file.empty() ||
