@@ -105,7 +105,8 @@ ListOutcome ListServer::serve()
     string sender = r.sender();
     sender_ = without_controls(sender.c_str(), sender.length());
     o_.from = sender_.c_str();
-    o_.replyto = r.reply_address();
+    string reply_address = r.reply_address();
+    o_.replyto = without_controls(reply_address.c_str(), reply_address.length()).c_str();
     address_ = address_of(sender_);
     string decoded = url_decode(r.subject_or_default().c_str());
     subject_ = without_controls(decoded.c_str(), decoded.length());

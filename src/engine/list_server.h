@@ -3,7 +3,10 @@
 // (help, subscribe, unsubscribe, fetch or get a file, dir or index), a
 // delivery-failure report marks the failed subscriber, and anything else
 // is a post, sent on to every subscriber. Replies and posts leave through
-// the current transport, one connection each.
+// the current transport, one connection each. A reply goes to the sender's
+// address alone, and only when that is one plain address. Header texts
+// taken from the message (sender, subject) have their control characters
+// turned into blanks, so no decoded CR LF can add a header or a log line.
 //
 // A change to the list is written to the list file at once, before any
 // reply says so and before the message can be deleted: a run that ends
