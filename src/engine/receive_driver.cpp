@@ -18,6 +18,7 @@
 #include "base/text_utils.h"
 #include "engine/external_commands.h"
 #include "engine/labels.h"
+#include "engine/list_server.h"
 #include "engine/message_file.h"
 #include "engine/message_report.h"
 #include "engine/option_state.h"
@@ -40,6 +41,9 @@ const char* certificate_file(const OptionState& o)
 
 bool delete_mode(const OptionState& o) { return o.rm || o.unrm; }
 
+// A list file: every message goes to the list server, whole.
+bool serves_list(const OptionState& o) { return !o.tolist.empty(); }
+
 // Something asked of each message in turn, which the bulk deletion would
 // skip: with any of these the messages go through the loop (and are
 // deleted there) even when "-rm" made the run brief and quiet.
@@ -47,14 +51,14 @@ bool per_message_work(const OptionState& o)
 {
     return !o.pat.empty() || !o.spat.empty() || !o.masq.empty() || !o.alias.empty() || !o.file.empty() ||
            !o.exec.empty() || !o.filter.empty() || !o.harvest.empty() || !o.relay_host.empty() || o.receipt ||
-           o.extract || o.bs || !o.move.empty() || !o.copy.empty() || !o.part_name.empty();
+           o.extract || o.bs || !o.move.empty() || !o.copy.empty() || !o.part_name.empty() || serves_list(o);
 }
 
 // Something keeps or passes on the whole message: then "-br" must not
 // make the reader fetch only its header and first line.
 bool whole_message_wanted(const OptionState& o)
 {
-    return !o.file.empty() || !o.exec.empty() || o.extract || !o.relay_host.empty();
+    return !o.file.empty() || !o.exec.empty() || o.extract || !o.relay_host.empty() || serves_list(o);
 }
 
 // One blank-delimited word from standard input into password. A word
@@ -475,6 +479,7 @@ private:
     // relay cannot be connected.
     Handled report(int n)
     {
+        if (serves_list(o_)) return served(list_.serve_list_message(r_));
         if (!o_.raw && !o_.quiet) report_stream << sequence_ << ". ";
         copy_message_fields(r_);
         string reply_address = r_.reply_address();
@@ -492,6 +497,15 @@ private:
         if (o_.file.empty() && !o_.relay_host.empty()) handled = relay();
         if (!o_.quiet) report_stream << "\r\n";
         return handled;
+    }
+
+    // The list server's outcome as the loop takes it.
+    Handled served(ListOutcome outcome)
+    {
+        if (outcome == ListOutcome::kept) handled_all_ = false;
+        return outcome == ListOutcome::handled ? Handled::done
+               : outcome == ListOutcome::kept  ? Handled::kept
+                                               : Handled::end_run;
     }
 
     int connect_transport(TpClient& t, const string& host, string& port)
@@ -625,6 +639,11 @@ private:
     OutputFile output_;
     int sequence_ = 0;
     bool pgp_failed_ = false, handled_all_ = true;
+    // With "-tolist:", the list server (it writes the list file itself,
+    // after each change).
+    ListServer list_{o_, rs_, [this](TpClient& t, const string& host, string& port) {
+                         return connect_transport(t, host, port);
+                     }};
 };
 
 }  // namespace

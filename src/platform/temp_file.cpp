@@ -1,23 +1,36 @@
 #include "platform/temp_file.h"
 
 #include <cstdlib>
+#include <string>
 #include <unistd.h>
 
 #include "platform/environment.h"
 
-string make_temp_file(const char* prefix)
+namespace {
+
+std::string temp_pattern(const char* prefix)
 {
     const char* dir = get_env("TMPDIR");
     if (!dir || !*dir) dir = "/tmp";
-    string pattern = string(dir) + "/" + (prefix ? prefix : "tav") + "XXXXXX";
-    char* name = new char[pattern.length() + 1];
-    for (size_t i = 0; i <= pattern.length(); ++i) name[i] = pattern.c_str()[i];
-    int fd = mkstemp(name);
-    string result;
-    if (fd >= 0) {
-        close(fd);
-        result = name;
-    }
-    delete[] name;
-    return result;
+    return std::string(dir) + "/" + (prefix ? prefix : "tav") + "XXXXXX";
 }
+
+}  // namespace
+
+string make_temp_file(const char* prefix)
+{
+    std::string name = temp_pattern(prefix);
+    int fd = mkstemp(&name[0]);
+    if (fd < 0) return string();
+    close(fd);
+    return string(name.c_str());
+}
+
+string make_temp_folder(const char* prefix)
+{
+    std::string name = temp_pattern(prefix);
+    if (!mkdtemp(&name[0])) return string();
+    return string(name.c_str());
+}
+
+int remove_folder(const char* path) { return path && rmdir(path) == 0 ? 0 : -1; }
