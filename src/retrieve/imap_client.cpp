@@ -814,13 +814,7 @@ int ImapClient::retrieve_uid(uint32_t uid)
 
 int ImapClient::retrieve_headers_uid(uint32_t uid)
 {
-    int saved_mode = retrieve_mode, saved_extract = extract_parts;
-    extract_parts = 0;
-    retrieve_mode = 1;
-    int r = retrieve_uid(uid);
-    retrieve_mode = saved_mode;
-    extract_parts = saved_extract;
-    return r;
+    return headers_only([this, uid] { return retrieve_uid(uid); });
 }
 
 // One part: "BODY[part]" or its piece "<offset.length>", after "FETCH n"

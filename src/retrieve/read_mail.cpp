@@ -76,13 +76,7 @@ int ReadMail::open_connection(const string& host, const string& port, const char
 
 int ReadMail::retrieve_headers(int n)
 {
-    int saved_mode = retrieve_mode, saved_extract = extract_parts;
-    extract_parts = 0;
-    retrieve_mode = 1;
-    int r = retrieve(n);
-    retrieve_mode = saved_mode;
-    extract_parts = saved_extract;
-    return r;
+    return headers_only([this, n] { return retrieve(n); });
 }
 
 string ReadMail::decoded(const char* text, size_t length)

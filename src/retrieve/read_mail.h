@@ -108,6 +108,19 @@ public:
 protected:
     // Forgets what the last parse found (a fetch that brought no message).
     void clear_results();
+    // A retrieval of the header alone, without parts; the modes are as
+    // before afterwards.
+    template <typename Retrieval>
+    int headers_only(Retrieval retrieval)
+    {
+        int saved_mode = retrieve_mode, saved_extract = extract_parts;
+        extract_parts = 0;
+        retrieve_mode = 1;
+        int r = retrieval();
+        retrieve_mode = saved_mode;
+        extract_parts = saved_extract;
+        return r;
+    }
 
 private:
     class Parser;
