@@ -166,6 +166,11 @@ public:
             // a cron job must not take it for done.
             if (!mailbox_operations()) return 1;
             if (!select_and_wait()) return 1;
+            // Messages fetched by number, in turn, with nothing in between.
+            bool in_turn = o_.pat.empty() && o_.spat.empty() && o_.masq.empty() && o_.alias.empty() &&
+                           !delete_mode(o_) && !uid_mode_ && !o_.bs && o_.part_name.empty() && o_.move.empty() &&
+                           o_.copy.empty() && !serves_list(o_);
+            imap_->read_ahead_until = in_turn ? o_.first : 0;
         }
         int count = r_.get_message_count();
         o_.message_count = count;

@@ -161,7 +161,7 @@ int ImapClient::send_line(const std::string& text)
 
 int ImapClient::command(const char* pattern, ...)
 {
-    if (!connected()) return -1;
+    if (!connected() || (range_next_ && drop_range() < 0)) return -1;
     std::vector<char> buffer(static_cast<size_t>(buffer_size() > 0 ? buffer_size() : 4096));
     va_list args;
     va_start(args, pattern);
@@ -449,6 +449,7 @@ int ImapClient::open_connection(const string& host, const string& port, const ch
     reset_mailbox_state();
     idling = 0;
     tag = 0;
+    range_next_ = range_last_ = 0;
     if ((r = read_response_line()) <= 0) return r;
     if (find_nocase(line_.c_str(), "[REFERRAL ")) {
         int hop = referral_from_greeting(port, cert, verify);
@@ -792,13 +793,89 @@ void ImapClient::preset_decoding(const char* encoding)
     preset_qp = encoding && nocase_compare(encoding, "quoted-printable") == 0;
 }
 
+// The rest of an open FETCH of a range, read to its tagged line and
+// dropped: another command is about to go out.
+int ImapClient::drop_range()
+{
+    range_next_ = range_last_ = 0;
+    for (long long lines = 0; lines < static_cast<long long>(message_count) + 100000; ++lines) {
+        if (read_response_line(true) <= 0) return -1;
+        if (line_[0] != '*') {
+            final_status(line_, true);
+            return 1;
+        }
+        if (skip_literals() < 0) return -1;
+    }
+    close();
+    return -1;
+}
+
+// Message n out of the open FETCH of a range: its answer is the next one
+// that carries a message. Should the range end without it, n is fetched
+// on its own.
+int ImapClient::retrieve_in_range(int n)
+{
+    for (long long lines = 0; lines < static_cast<long long>(message_count) + 100000; ++lines) {
+        int r = read_response_line(true);
+        if (r <= 0) {
+            range_next_ = range_last_ = 0;
+            return r;
+        }
+        if (line_[0] != '*') {
+            range_next_ = range_last_ = 0;
+            final_status(line_, true);
+            r = command("FETCH %d (UID RFC822.SIZE FLAGS BODY[])\r\n", n);
+            return r > 0 ? fetched(false, static_cast<uint32_t>(n), 0, nullptr) : r;
+        }
+        unsigned long m = 0;
+        char word[16] = "";
+        uint64_t size;
+        if (std::sscanf(line_.c_str(), "* %lu %15s", &m, word) != 2 || nocase_compare(word, "FETCH") != 0 ||
+            !literal_at_end(line_, size))
+            continue;  // acted on as it was read
+        if (m != static_cast<unsigned long>(n)) {
+            if (skip_literals() < 0) return -1;
+            continue;
+        }
+        std::string line = line_;
+        uint32_t value = 0;
+        last_uid = item_number(line, "UID", value) ? value : 0;
+        last_flags = flags_of(line).c_str();
+        if ((r = read_literal_message(line, 0, nullptr)) <= 0) {
+            range_next_ = range_last_ = 0;
+            return r;
+        }
+        if (last_flags.empty()) last_flags = flags_of(line_).c_str();
+        if (!last_uid && item_number(line_, "UID", value)) last_uid = value;
+        if (n >= range_last_) {
+            range_next_ = range_last_ = 0;
+            return read_reply();
+        }
+        range_next_ = n + 1;
+        return 1;
+    }
+    close();
+    return -1;
+}
+
 int ImapClient::retrieve(int n)
 {
     if (n < 1 || n > message_count || !connected()) return -1;
+    last_retrieved = n;
+    if (range_next_ && range_next_ != n && drop_range() < 0) return -1;
+    // Messages wanted one after the other: one FETCH for all of them, each
+    // read from it in turn, so no message waits for a round trip.
+    int last = read_ahead_until < message_count ? read_ahead_until : message_count;
+    if (!range_next_ && retrieve_mode == 0 && last > n) {
+        int r = command("FETCH %d:%d (UID RFC822.SIZE FLAGS BODY[])\r\n", n, last);
+        if (r <= 0) return r;
+        range_next_ = n;
+        range_last_ = last;
+    }
+    if (range_next_ == n) return retrieve_in_range(n);
     int r = command("FETCH %d (UID RFC822.SIZE FLAGS BODY%s[%s])\r\n", n, retrieve_mode ? ".PEEK" : "",
                     retrieve_mode == 1 ? "HEADER" : "");
     if (r <= 0) return r;
-    last_retrieved = n;
     return fetched(false, static_cast<uint32_t>(n), 0, nullptr);
 }
 

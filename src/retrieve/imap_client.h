@@ -104,6 +104,11 @@ public:
     List<string> mailbox_names, listed_names;
     List<imap_part> parts;
     string selected_mailbox, last_flags, user, password, structure_text;
+    // Set when messages will be retrieved by number one after the other up
+    // to this number with nothing in between: they are then asked for with
+    // one FETCH of the range and read from it in turn. 0: one at a time.
+    int read_ahead_until = 0;
+
     // The response of the last command, for a caller that reads more of it.
     std::string last_line() const { return line_; }
     // Acts on one untagged response line ("* ..."): names, capabilities,
@@ -116,6 +121,8 @@ private:
     int read_line_piece(std::string& into, bool& whole);
     int skip_bytes(uint64_t count);
     int skip_literals();
+    int drop_range();
+    int retrieve_in_range(int n);
     void clear_capabilities(bool with_auth);
     void reset_mailbox_state();
     int final_status(const std::string& line, bool with_line);
@@ -148,6 +155,8 @@ private:
     std::vector<uint32_t> search_results_;
     uint32_t uid_validity_ = 0, uid_next_ = 0, first_unseen_ = 0, recent_count_ = 0;
     std::string line_;  // the last response line, literals taken in
+    // An open FETCH of a range: the message read next from it, and its last.
+    int range_next_ = 0, range_last_ = 0;
     bool summing_sizes_ = false;  // while fetch_sizes reads its answer
     int referrals_ = 0;  // hops since the connection was asked for
     bool following_referral_ = false;

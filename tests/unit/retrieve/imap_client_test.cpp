@@ -980,3 +980,65 @@ TEST(ImapDriver, IdleEndsWithTheFirstMessageAndDone)
                                    "DONE", "6 SELECT \"INBOX\"", "7 FETCH 1:1 (UID RFC822.SIZE)",
                                    "8 FETCH 1 (UID RFC822.SIZE FLAGS BODY[])", "9 LOGOUT"}));
 }
+
+namespace {
+
+// A mailbox of three messages "Subject: mN"; a FETCH of a range answers
+// for the numbers in keep only (a server that leaves one out).
+std::string range_answers(ImapPeer::Session& s, const std::string& keep)
+{
+    auto message = [](int n) {
+        std::string text = "Subject: m" + std::to_string(n) + "\r\n\r\nbody\r\n";
+        return "* " + std::to_string(n) + " FETCH (UID " + std::to_string(10 + n) + " FLAGS (\\Seen) BODY[] {" +
+               std::to_string(text.size()) + "}\r\n" + text + ")\r\n";
+    };
+    if (s.is("SELECT")) return "* 3 EXISTS\r\n" + s.ok();
+    if (s.is("FETCH 1:3 ")) {
+        std::string all;
+        for (char c : keep) all += message(c - '0');
+        return all + s.ok();
+    }
+    if (s.is("FETCH ")) return message(std::stoi(s.command().substr(6))) + s.ok();  // one message
+    return s.standard();
+}
+
+}  // namespace
+
+TEST(ImapRange, MessagesInTurnComeFromOneFetchAndAMissingOneOnItsOwn)
+{
+    for (const char* keep : {"123", "13"}) {
+        ImapPeer peer([keep](ImapPeer::Session& s) { return range_answers(s, keep); });
+        ImapClient c;
+        c.timeout = 10;
+        ASSERT_GT(c.open_connection("127.0.0.1", peer.port().c_str(), nullptr, 0), 0);
+        ASSERT_EQ(c.login("u", "p"), 1);
+        ASSERT_EQ(c.select_mailbox("INBOX", 0), 1);
+        c.read_ahead_until = 3;
+        for (int n = 1; n <= 3; ++n) {
+            ASSERT_EQ(c.retrieve(n), 1) << keep << " " << n;
+            EXPECT_STREQ(c.subject_or_default().c_str(), ("m" + std::to_string(n)).c_str()) << keep;
+            EXPECT_EQ(c.last_retrieved_number(), 10 + n) << keep;
+        }
+        c.disconnect();
+        EXPECT_EQ(peer.lines_with("FETCH 1:3 ").size(), 1u) << keep;
+        // The one left out is asked for on its own; so is the one read past
+        // while the range was searched for it.
+        EXPECT_EQ(peer.lines_with("FETCH 2 (").size(), std::string(keep) == "13" ? 1u : 0u) << keep;
+    }
+}
+
+TEST(ImapRange, AnotherCommandReadsTheRestOfTheRangeFirst)
+{
+    ImapPeer peer([](ImapPeer::Session& s) { return range_answers(s, "123"); });
+    ImapClient c;
+    c.timeout = 10;
+    ASSERT_GT(c.open_connection("127.0.0.1", peer.port().c_str(), nullptr, 0), 0);
+    ASSERT_EQ(c.login("u", "p"), 1);
+    ASSERT_EQ(c.select_mailbox("INBOX", 0), 1);
+    c.read_ahead_until = 3;
+    ASSERT_EQ(c.retrieve(1), 1);
+    // Messages 2 and 3 are still on their way: the STORE's answer is its own.
+    EXPECT_EQ(c.delete_message(1), 1);
+    EXPECT_EQ(c.retrieve(3), 1);
+    EXPECT_STREQ(c.subject_or_default().c_str(), "m3");
+}
