@@ -7,6 +7,7 @@
 #include "base/dir_list.h"
 #include "engine/option_state.h"
 #include "engine/run_state.h"
+#include "engine/url_attachment.h"
 #include "base/text_stream.h"
 #include "platform/paths.h"
 
@@ -97,12 +98,7 @@ void post_body_from_file(const OptionArg& arg)
     o.msg = string(body.data(), body.size());
 }
 
-// Fetching documents needs the HTTP client, which this build does not have:
-// the URL is reported as unavailable and nothing is attached.
-void attach_url(const OptionArg& arg)
-{
-    error_stream << "WARNING: URL '" << arg.value << "' does not exist! (0)\r\n";
-}
+void attach_url(const OptionArg& arg) { attach_url_document(arg.value, UrlSource::option); }
 
 void attach_directory(const OptionArg& arg) { scan_and_attach(arg.value, 0); }
 

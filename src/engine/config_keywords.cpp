@@ -10,6 +10,7 @@
 #include "engine/attachment_options.h"
 #include "engine/option_setters.h"
 #include "engine/run_state.h"
+#include "engine/url_attachment.h"
 
 namespace {
 
@@ -221,7 +222,7 @@ const ConfigRow config_rows[] = {
          o().alt = 0;
      }},
     {"A ", w1023, false, attach_config_file},
-    {"URL", w1023, false, attach_url},
+    {"URL", w1023, false, [](const OptionArg& a) { attach_url_document(a.value, UrlSource::configuration); }},
     {"NOURL", none, false, clear_text<&OptionState::url>},
     {"TRAIN", none, false, flag<&OptionState::train, 1>},
     {"NOTRAIN", none, false, flag<&OptionState::train, 0>},

@@ -12,6 +12,7 @@
 #include "engine/option_setters.h"
 #include "engine/option_state.h"
 #include "engine/run_state.h"
+#include "engine/url_attachment.h"
 #include "base/text_stream.h"
 #include "platform/nocase.h"
 #include "platform/paths.h"
@@ -181,7 +182,7 @@ Outcome attach(Token& t)
 Outcome url(Token& t)
 {
     string value = unquote(url_decode(word(t.value).c_str()), '"');
-    attach_url(make_option_arg(value, value.c_str()));
+    attach_url_document(value, UrlSource::web_form);
     return Outcome::done;
 }
 

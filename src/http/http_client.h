@@ -4,7 +4,9 @@
 // client owns its socket rather than being one.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
 #include "base/lists.h"
@@ -24,7 +26,13 @@ public:
     static constexpr int max_redirects = 10;
     // Silence while the head or the body is read, in seconds.
     static constexpr int silence_limit = 300;
-    static constexpr int head_size = 1024;
+    // A response head's line, and the most bytes and lines of one head.
+    static constexpr int head_line_size = 1024;
+    static constexpr size_t max_response_head = 256 * 1024;
+    static constexpr int max_head_lines = 1000;
+    // The most bytes of one request head, and cookies kept per client.
+    static constexpr size_t max_request_head = 8192;
+    static constexpr int max_cookies = 300;
 
     HttpClient();
     HttpClient(const HttpClient&) = delete;
@@ -49,6 +57,26 @@ public:
     // The whole document; the status text when fetch_url gave -1. A body
     // longer than body_limit (when set) fails the fetch.
     string fetch_to_string(const char* url, int kind);
+
+    // What one response's head says beyond the client's own fields.
+    struct ResponseHead {
+        int64_t length = -1;  // Content-Length; -1 when none came
+        string location;
+        bool failed = false;  // a status outside 200 to 299
+    };
+    // One line of a response head, its line end removed, into the client's
+    // fields and head; host is the request's (the default cookie domain).
+    void take_head_line(const char* line, const string& host, ResponseHead& head);
+    // The request head for a request to host:port/path, or an empty text
+    // when it would pass max_request_head.
+    string request_head(const string& scheme, const string& host, const string& port, const string& path,
+                        int kind) const;
+
+    // The URL a 302's location leads to from scheme://host:port: an
+    // absolute location as it is, else one on the same server (a relative
+    // one from the server's root).
+    static string redirect_target(const string& location, const string& scheme, const string& host,
+                                  const string& port);
 
     // scheme://host:port/path#fragment; 0 for an empty text, else 1.
     static int split_url(const char* text, string& scheme, string& host, string& port, string& path,
@@ -79,6 +107,9 @@ protected:
 private:
     int request(const string& scheme, const string& host, const string& port, const string& path,
                 const char* file, int kind, int redirects);
+    int fail(const char* pattern, const string& a, const string& b = string());
+    int read_head(ResponseHead& head, const string& host);
+    int read_body(FILE* out, const ResponseHead& head);
 };
 
 class HttpsClient : public HttpClient {
