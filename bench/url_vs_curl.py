@@ -6,10 +6,11 @@ The document is a sparse file of SIZE MiB (1024 by default) in the server's
 document root, so the server sends it from the page cache and the disk is
 not timed. Both clients write it into memory (a folder on /dev/shm when
 there is one), and the copy is removed before every run. tavrin runs
-    tavrin -url:http://127.0.0.1:PORT/big.bin|big.bin -extract:DIR
-with nothing else: the document is fetched while the options are read, and
-with no recipient nothing is composed or sent afterwards (the run then
-ends with 1, which is expected here; the stored size is what counts). curl
+    tavrin -extract:DIR -url:http://127.0.0.1:PORT/big.bin|big.bin
+with nothing else ("-extract:" first: options act in the order given).
+The document is fetched while the options are read, and with no sender
+nothing is composed or sent afterwards (the run then ends with 1, which is
+expected here; the stored size is what counts). curl
 runs as
     curl -s -o FILE URL
 
@@ -91,7 +92,7 @@ try:
     mib = size / (1 << 20)
     print(f"document: {mib:.0f} MiB (sparse), best of {runs}; throughput in MB/s, memory as peak resident KiB")
     t_curl, m_curl = best([shutil.which("curl"), "-s", "-o", stored, url], stored, True)
-    t_ours, m_ours = best([tavrin, f"-url:{url}|big.bin", f"-extract:{out}"], stored, False)
+    t_ours, m_ours = best([tavrin, f"-extract:{out}", f"-url:{url}|big.bin"], stored, False)
     r_curl = size / t_curl / 1e6
     r_ours = size / t_ours / 1e6
     ratio = r_ours / r_curl
