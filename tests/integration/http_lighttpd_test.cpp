@@ -232,6 +232,21 @@ TEST_F(HttpLighttpd, RedirectsResolveAgainstTheServerRoot)
     }
 }
 
+TEST_F(HttpLighttpd, RedirectAfterAPostIsAGetThatKeepsTheSettingsAndTheNewCookie)
+{
+    HttpClient client;
+    client.set_credentials("user", "pa:ss");
+    client.referer = "http://ref.test.example/";
+    client.post_data = "a=1";
+    ASSERT_EQ(client.fetch_url(url("cgi-bin/redirect?/cgi-bin/echo").c_str(), out().c_str(), 1), 1)
+        << client.status_text;
+    EXPECT_EQ(echoed(got(), "Method"), "GET");
+    EXPECT_EQ(echoed_body(got()), "");
+    EXPECT_EQ(echoed(got(), "Authorization"), "Basic dXNlcjpwYTpzcw==");
+    EXPECT_EQ(echoed(got(), "Referer"), "http://ref.test.example/");
+    EXPECT_EQ(echoed(got(), "Cookie"), "moved=yes");
+}
+
 TEST_F(HttpLighttpd, RedirectLoopEndsAfterTenRedirectsWithTheLastAnswerAsItIs)
 {
     HttpClient client;
@@ -380,6 +395,22 @@ TEST_F(HttpLighttpd, UrlOptionStoresUnderTheNameInTheExtractFolderAndAttaches)
     EXPECT_NE(parts.find("echo\t" + std::to_string(echo_page.size()) + "\t"), std::string::npos) << parts;
     EXPECT_TRUE(slurp(work + "/parts/copy.bin") == blob);
     EXPECT_EQ(slurp(work + "/parts/echo"), echo_page);
+}
+
+TEST_F(HttpLighttpd, UrlOptionPostsTheFileWithTheTypeRefererAndCredentials)
+{
+    std::ofstream(out("form.txt"), std::ios::binary) << "first line\nsecond line\r\nthird";
+    CommandResult r = tavrin_to_file("-extract:" + work + " -user:user -pass:pa:ss -referer:http://ref.test.example/ "
+                                     "-mime:text/plain -post:" + out("form.txt") + " '-url:" + url("cgi-bin/echo") +
+                                     "|posted.txt'");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    std::string page = got("posted.txt");
+    EXPECT_EQ(echoed(page, "Method"), "POST");
+    EXPECT_EQ(echoed(page, "Content-Type"), "text/plain");
+    EXPECT_EQ(echoed(page, "Authorization"), "Basic dXNlcjpwYTpzcw==");
+    EXPECT_EQ(echoed(page, "Referer"), "http://ref.test.example/");
+    // Every line end of the file goes as CR LF.
+    EXPECT_EQ(echoed_body(page), "first line\r\nsecond line\r\nthird");
 }
 
 TEST_F(HttpLighttpd, UrlThatCannotBeFetchedWarnsAndTheMessageGoesWithoutIt)
