@@ -216,8 +216,13 @@ int ImaptpClient::login_with_referrals(const char* u, const char* p, int hops)
     if (std::strstr(reply, "[REFERRAL ") && hops < max_referrals) {
         std::string h, port_text, referral_user;
         referral_server(reply, h, port_text, referral_user);
-        disconnect();
+        // Leave this server without disconnect(): the message's
+        // attachments stay with the transport for the next one.
         std::string saved = p ? p : "";
+        quit();
+        close();
+        tag = -1;
+        clear_capabilities();
         int c = TpClient::open_connection(h.c_str(), port_text.c_str(), nullptr, 0);
         if (c <= 0) return c;
         tag = 0;
