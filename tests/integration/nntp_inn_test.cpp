@@ -225,9 +225,10 @@ TEST_F(NntpInn, RefusedPostsAndLoginsFailWithTheServersReply)
         EXPECT_EQ(r.status, 1) << c.account << ": " << r.out;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << c.account << ": " << r.err;
         EXPECT_EQ(r.out.find("Sent "), std::string::npos) << c.account << ": " << r.out;
-        if (!*c.account)  // the refusal itself is shown
+        if (!*c.account) {  // the refusal itself is shown
             EXPECT_TRUE(r.err.find("Status: 480") != std::string::npos || r.err.find("Status: 440") != std::string::npos)
                 << r.err;
+        }
     }
     EXPECT_EQ(high("test.three"), before) << "nothing was posted";
 }
