@@ -10,6 +10,8 @@
 #include "retrieve/imap_client.h"
 #include "retrieve/read_mail.h"
 #include "send/file_transport.h"
+#include "send/imaptp_client.h"
+#include "send/nntp_client.h"
 #include "send/smtp_client.h"
 #include "send/tp_client.h"
 

@@ -246,6 +246,7 @@ int send_mail()
         error_stream << "Login failed: " << t.reply << "\r\n";
         return 1;
     }
+    if (mode.kind == TransportKind::imap_upload) rs.clients->imap_upload->set_folder(o.mbox.c_str());
     if (o.verbose >= 1 && !per_message) report_stream << "Connected to '" << host << ":" << port << "'\r\n";
 
     if (!o.etrn.empty()) {

@@ -62,4 +62,5 @@ void configure_clients()
     configure_transport(rs.current_transport());
     rs.current_transport().no_terminator = !transport_mode(rs.transport_kind).ends_with_dot;
     configure_smtp(*rs.clients->smtp);
+    rs.clients->news->set_no_archive(options().noarchive);
 }

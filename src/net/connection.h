@@ -37,6 +37,8 @@ public:
     // with whatever is queued, echoed at a trace level. A command that does
     // not fit the buffer is not sent: -1, and the reply buffer says why.
     int send_command(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
+    // The command last formatted (a refused one is gone), to send again.
+    string last_command() const { return command_ ? string(command_.get()) : string(); }
     // Bytes to go out with the next flush; a full block is written at once.
     // The count queued, else the failed write's result.
     int queue(const char* data, size_t length);

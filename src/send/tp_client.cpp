@@ -105,10 +105,3 @@ int TpClient::transmit(const Envelope& envelope, bool lists, const char* body, s
     if (trace_level) *echo_stream << (composer.was_multipart() ? "data sent1" : "data sent2") << "\r\n";
     return read_reply();
 }
-
-int UnavailableTransport::open_connection(const char*, const char*, const char*, int)
-{
-    std::snprintf(reply, sizeof reply, "the %s transport is not available in this build", kind());
-    *diagnostics << "ERROR: " << reply << "\r\n";
-    return -1;
-}

@@ -69,30 +69,3 @@ protected:
     // for "Status: ".
     int composer_failure(int result, const char* otherwise = "the message could not be written");
 };
-
-// The transports the engine makes. Those whose protocol this build does
-// not speak fail to connect and say so.
-class UnavailableTransport : public TpClient {
-public:
-    int open_connection(const char* host, const char* port, const char* cert, int level) override;
-    int login(const char*, const char*) override { return 0; }
-};
-
-// Transports that rewrite a progress file ("-meter:") during transfers.
-class MeteredTransport : public UnavailableTransport {
-public:
-    explicit MeteredTransport(const string& meter_file) : meter_file(meter_file) {}
-    string meter_file;
-};
-
-class MyNntpClient : public MeteredTransport {
-public:
-    explicit MyNntpClient(const string& meter_file) : MeteredTransport(meter_file) { composer.news = 1; }
-    const char* kind() const override { return "NNTP"; }
-};
-
-class MyImaptpClient : public MeteredTransport {
-public:
-    using MeteredTransport::MeteredTransport;
-    const char* kind() const override { return "IMAP upload"; }
-};
