@@ -182,8 +182,10 @@ TEST_F(NntpInn, BodyLinesWithDotsAndEqualSignsArriveAsWritten)
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     std::vector<std::string> got = articles_after("test.two", before);
     ASSERT_EQ(got.size(), 1u);
+    // The body writer ends every body with a line end of its own, so a file
+    // that ends with one gets an empty last line.
     EXPECT_EQ(news::body(got[0]),
-              ".starts with a dot\r\n.\r\n..\r\n...three\r\nmiddle\r\nx=1 and =3D stay\r\n.\r\nlast line\r\n");
+              ".starts with a dot\r\n.\r\n..\r\n...three\r\nmiddle\r\nx=1 and =3D stay\r\n.\r\nlast line\r\n\r\n");
     EXPECT_TRUE(news::header_lines(got[0], "Content-Transfer-Encoding").empty() ||
                 news::header_lines(got[0], "Content-Transfer-Encoding")[0].find("quoted") == std::string::npos)
         << news::head(got[0]);
@@ -231,4 +233,20 @@ TEST_F(NntpInn, RefusedPostsAndLoginsFailWithTheServersReply)
         }
     }
     EXPECT_EQ(high("test.three"), before) << "nothing was posted";
+}
+
+TEST_F(NntpInn, GroupsLoseTheirBlanksBccStaysOutAndTheMeterEndsAt100)
+{
+    long before[3] = {high("test.one"), high("test.two"), high("test.three")};
+    std::string meter = work + "/meter.txt";
+    Result r = tavrin("-user:u -pass:secret \"-to:test.one, test.two\" -bcc:test.three -s:Details -msg:Text -meter:" +
+                      meter);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    std::vector<std::string> got = articles_after("test.one", before[0]);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(news::header_lines(got[0], "Newsgroups"), std::vector<std::string>{"Newsgroups: test.one,test.two"})
+        << news::head(got[0]);
+    EXPECT_EQ(high("test.two"), before[1] + 1);
+    EXPECT_EQ(high("test.three"), before[2]) << "a bcc group gets nothing";
+    EXPECT_EQ(fixtures::slurp(meter), "100\r\n");
 }
