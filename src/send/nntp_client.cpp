@@ -1,6 +1,7 @@
 #include "send/nntp_client.h"
 
 #include <cstring>
+#include <string>
 
 #include "send/smtp_client.h"
 
@@ -29,11 +30,12 @@ int NntpClient::read_reply()
     int r = TpClient::read_reply();
     if (r >= 0 || authenticating_ || std::strncmp(reply, "480", 3) != 0 || user.empty()) return r;
     // Authentication required: log in, then the refused command once more.
-    string refused = last_command();
+    std::string refused = last_command().c_str();
+    while (!refused.empty() && (refused.back() == '\n' || refused.back() == '\r')) refused.pop_back();
     if (refused.empty()) return r;
     int a = authenticate();
     if (a <= 0) return a;
-    if ((r = send_command("%s", refused.c_str())) <= 0) return r;
+    if ((r = send_command("%s\r\n", refused.c_str())) <= 0) return r;
     return TpClient::read_reply();
 }
 
