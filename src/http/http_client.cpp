@@ -3,6 +3,7 @@
 // response head, the body into the output file, then a 302 is followed.
 #include "http/http_client.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -23,8 +24,37 @@ long seconds_since(Clock::time_point start)
     return static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count());
 }
 
+long long ms_since(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// 100 - remaining * 100 / length, in floating point: a length near 2^60
+// would overflow the product.
+int percent_done(int64_t remaining, int64_t length)
+{
+    if (length <= 0) return 0;
+    return static_cast<int>(100.0 - static_cast<double>(remaining) * 100.0 / static_cast<double>(length));
+}
+
 // The body is read in pieces of this size (the socket buffers 64 KiB).
 constexpr int body_piece = 65536;
+
+// A port given as a number must be one (1 to 65535): the socket layer
+// would cut "65616" to 16 bits and "80x" to 80, and reach a port the URL
+// did not name. A name is left to the service lookup.
+bool port_usable(const string& port)
+{
+    const char* p = port.c_str();
+    if (!std::isdigit(static_cast<unsigned char>(*p)) && *p != '-' && *p != '+') return true;
+    long value = 0;
+    for (; *p; ++p) {
+        if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+        value = value * 10 + (*p - '0');
+        if (value > 65535) return false;
+    }
+    return value > 0;
+}
 
 }  // namespace
 
@@ -80,6 +110,15 @@ int HttpClient::fetch_url(const char* url, const char* file, int kind)
     return request(scheme, host, port, path, file, kind, 0);
 }
 
+// How long a peer may stay silent while a head or a body is read: the
+// socket's own time-out when one is set and shorter than the silence limit,
+// so that a peer that never answers ends the request on that time-out.
+int HttpClient::silence_seconds() const
+{
+    int t = socket_->timeout;
+    return t >= 0 && t < silence_limit ? t : silence_limit;
+}
+
 int HttpClient::read_head(ResponseHead& head, const string& host)
 {
     SSL_SockClient& s = *socket_;
@@ -88,6 +127,8 @@ int HttpClient::read_head(ResponseHead& head, const string& host)
     int lines = 0;
     std::string text;  // the head as received, for the transcript
     char line[head_line_size];
+    bool ended = false;
+    bool continued = false;  // the last piece was a long line's, without its LF
     while (!cancelled) {
         int ready = s.pending() > 0 ? 1 : s.wait_readable(1, 0);
         if (ready > 0) {
@@ -105,14 +146,23 @@ int HttpClient::read_head(ResponseHead& head, const string& host)
                 cancelled = 1;
                 break;
             }
-            if (n < 3) break;
+            // A line longer than the buffer comes in pieces: only its first
+            // is taken as a header line; the rest is neither a header nor,
+            // however short, the empty line that ends the head.
+            bool tail = continued;
+            continued = line[n - 1] != '\n';
+            if (tail) continue;
+            if (n < 3) {
+                ended = true;
+                break;
+            }
             while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r')) line[--n] = 0;
             if (verbose) error_stream << line << "\r\n";
             take_head_line(line, host, head);
             continue;
         }
         if (ready < 0) break;
-        if (seconds_since(last_line) > silence_limit) {
+        if (ms_since(last_line) > silence_seconds() * 1000LL) {
             if (verbose) error_stream << "Timed out\r\n";
             cancelled = 1;
         } else if (!progress(0, -1, 0)) {
@@ -120,12 +170,15 @@ int HttpClient::read_head(ResponseHead& head, const string& host)
         }
     }
     transcript += string(text.data(), text.size());
-    return cancelled ? -1 : 1;
+    // A head that the close or a read failure cut before its empty line is
+    // no answer: whatever would follow as the body is not the document.
+    return cancelled || !ended ? -1 : 1;
 }
 
 // The body into out: to the announced length, or to the close without one.
-// 1 when it came whole; 0 when it was cut short; -1 when it could not be
-// stored or passed the body limit.
+// 1 when it came whole; 0 when it was cut short (without a length, only the
+// peer's orderly close ends it whole: a read failure or a silence does
+// not); -1 when it could not be stored or passed the body limit.
 int HttpClient::read_body(FILE* out, const ResponseHead& head)
 {
     SSL_SockClient& s = *socket_;
@@ -134,17 +187,17 @@ int HttpClient::read_body(FILE* out, const ResponseHead& head)
     Clock::time_point started = Clock::now();
     int64_t remaining = head.length;  // -1: to the close
     bool known = head.length >= 0;
+    bool closed = false;
     bytes_received = 0;
     while (!known || remaining > 0) {
         int ready = s.pending() > 0 ? 1 : s.wait_readable(1, 0);
         if (ready < 0) break;
         if (ready == 0) {
-            if (seconds_since(last_data) > silence_limit) {
+            if (ms_since(last_data) > silence_seconds() * 1000LL) {
                 if (verbose) error_stream << "Timed out\r\n";
                 break;
             }
-            if (!progress(known ? static_cast<int>(100 - remaining * 100 / (head.length ? head.length : 1)) : 0, -1,
-                          head.length)) {
+            if (!progress(known ? percent_done(remaining, head.length) : 0, -1, head.length)) {
                 cancelled = 1;
                 return -1;
             }
@@ -155,6 +208,7 @@ int HttpClient::read_body(FILE* out, const ResponseHead& head)
         int n = s.read(piece.get(), want);
         if (n < 1) {
             if (n < 0) cancelled = 1;
+            closed = n == 0;
             break;
         }
         last_data = Clock::now();
@@ -167,16 +221,18 @@ int HttpClient::read_body(FILE* out, const ResponseHead& head)
         if (known) remaining -= n;
         if (seconds_since(last_progress) >= 1) {
             last_progress = Clock::now();
-            int percent = known && head.length ? static_cast<int>(100 - remaining * 100 / head.length) : 0;
+            int percent = known ? percent_done(remaining, head.length) : 0;
             long elapsed = seconds_since(started);
-            long left = known && bytes_received ? static_cast<long>(remaining * elapsed / bytes_received) : -1;
+            double estimate = known && bytes_received ? static_cast<double>(remaining) * elapsed / bytes_received : -1;
+            long left = estimate < 1e9 ? static_cast<long>(estimate) : 1000000000L;
             if (!progress(percent, left, head.length)) {
                 cancelled = 1;
                 return -1;
             }
         }
     }
-    return known && remaining > 0 ? 0 : 1;
+    if (known) return remaining > 0 ? 0 : 1;
+    return closed ? 1 : 0;
 }
 
 int HttpClient::request(const string& scheme, const string& host, const string& port_given, const string& path,
@@ -195,7 +251,7 @@ int HttpClient::request(const string& scheme, const string& host, const string& 
     const string& connect_port = proxied ? proxy_port : port;
     SSL_SockClient& s = *socket_;
     s.close();
-    if (s.connect(connect_host, connect_port) <= 0)
+    if (!port_usable(connect_port) || s.connect(connect_host, connect_port) <= 0)
         return fail("500 %s:%s CONNECTION FAILED", connect_host, connect_port);
     if (s.timeout >= 0) s.set_timeout(s.timeout);  // bounds reads inside TLS as well
     if (verbose) error_stream << "Connected to '" << connect_host << ":" << connect_port << "'\n";
@@ -253,7 +309,7 @@ int HttpClient::request(const string& scheme, const string& host, const string& 
     // A body cut short is not the document: the fetch fails rather than
     // hand on part of it as if it were whole.
     if (body == 0) {
-        if (verbose)
+        if (verbose && head.length >= 0)
             error_stream << "Expected: " << std::to_string(head.length).c_str() << " bytes, got: "
                          << std::to_string(bytes_received).c_str() << "\r\n";
         return fail("500 %s:%s CANCELLED", connect_host, connect_port);

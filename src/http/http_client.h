@@ -110,6 +110,7 @@ private:
     int fail(const char* pattern, const string& a, const string& b = string());
     int read_head(ResponseHead& head, const string& host);
     int read_body(FILE* out, const ResponseHead& head);
+    int silence_seconds() const;
 };
 
 class HttpsClient : public HttpClient {

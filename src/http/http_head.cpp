@@ -3,6 +3,7 @@
 // Host, the extra headers) and the response head lines it takes apart
 // (status, dates, location, type, length, cookies).
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,6 +64,21 @@ string cookie_attribute(const char* attributes, const char* name)
     return value;
 }
 
+// The status number after the version, as "%d" reads it; a number past
+// 32 bits is held at the nearest bound rather than wrapped (which could make
+// it look like a 2xx).
+bool status_number(const char* text, long long& code)
+{
+    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+    const char* p = text;
+    if (*p == '+' || *p == '-') ++p;
+    if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+    code = std::strtoll(text, nullptr, 10);
+    if (code > INT32_MAX) code = INT32_MAX;
+    if (code < INT32_MIN) code = INT32_MIN;
+    return true;
+}
+
 }  // namespace
 
 string HttpClient::request_head(const string& scheme, const string& host, const string& port, const string& path,
@@ -106,10 +122,10 @@ string HttpClient::request_head(const string& scheme, const string& host, const 
 void HttpClient::take_head_line(const char* line, const string& host, ResponseHead& head)
 {
     float version;
-    int code;
-    char reason[256];
-    if (std::sscanf(line, "HTTP/%f %d %255[^\r\n]", &version, &code, reason) >= 2) {
-        status_code = code;
+    int at = 0;
+    long long code = 0;
+    if (std::sscanf(line, "HTTP/%f%n", &version, &at) >= 1 && status_number(line + at, code)) {
+        status_code = static_cast<int32_t>(code);
         if (code < 200 || code > 299) {
             head.failed = true;
             if (verbose) error_stream << "Not found\r\n";
@@ -127,13 +143,14 @@ void HttpClient::take_head_line(const char* line, const string& host, ResponseHe
     } else if (starts_nocase(line, "Content-Length:")) {
         const char* p = line + std::strlen("Content-Length:");
         while (*p == ' ' || *p == '\t') ++p;
-        // Only digits make a length; a sign or a number past 2^62 is no
-        // length at all, and the body runs to the close.
+        // Only digits make a length; a sign or more than 18 digits is no
+        // length at all, and the body runs to the close. Digits past the
+        // 18th are counted, not added, so the sum cannot overflow.
         int64_t length = 0;
         int digits = 0;
-        for (; std::isdigit(static_cast<unsigned char>(*p)) && digits < 19; ++p, ++digits)
-            length = length * 10 + (*p - '0');
-        if (digits && digits < 19) head.length = length;
+        for (; std::isdigit(static_cast<unsigned char>(*p)); ++p, ++digits)
+            if (digits < 18) length = length * 10 + (*p - '0');
+        if (digits && digits <= 18) head.length = length;
     } else if (starts_nocase(line, "Set-Cookie:")) {
         char value[4096] = "", attributes[4096] = "";
         if (std::sscanf(line, "%*[^:]: %4095[^;\r\n] %4095[^\r\n]", value, attributes) < 1) return;

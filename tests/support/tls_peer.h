@@ -69,6 +69,9 @@ public:
         static void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
         // Ends the connection with a reset: no close_notify, no orderly close.
         void reset() { reset_ = true; }
+        // Ends the connection with an orderly TCP close but no close_notify,
+        // as a peer that cuts a TLS stream short would.
+        void cut() { cut_ = true; }
 
     private:
         friend class TlsPeer;
@@ -76,6 +79,7 @@ public:
         TlsPeer& peer_;
         SSL* ssl_;
         bool reset_ = false;
+        bool cut_ = false;
     };
 
     using Script = std::function<void(Session&)>;
@@ -231,6 +235,11 @@ private:
             if (session.reset_) {
                 linger hard{1, 0};
                 ::setsockopt(s, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            } else if (session.cut_) {
+                ::shutdown(s, SHUT_WR);
+                char buf[4096];
+                while (readable(s) && ::recv(s, buf, sizeof buf, 0) > 0) {
+                }
             } else {
                 SSL_shutdown(ssl);  // close_notify
                 // Take what the client still sends until it closes, so that
