@@ -264,21 +264,7 @@ int HttpClient::request(const string& scheme, const string& host, const string& 
         // taken as it is.
         if (redirects >= max_redirects) return 0;
         string location = head.location;
-        string target;
-        if (location.prefix_equals_nocase("http:", 5) || location.prefix_equals_nocase("https:", 6)) {
-            target = location;
-        } else {
-            std::string base = std::string(scheme.c_str()) + "://" + host.c_str() + ":" + port.c_str();
-            std::string rest = location.c_str();
-            if (rest.empty() || rest[0] != '/') base += '/';
-            while (rest.compare(0, 3, "../") == 0) {
-                rest.erase(0, 2);
-                size_t slash = base.rfind('/');
-                if (slash != std::string::npos) base.erase(slash);
-            }
-            base += rest;
-            target = string(base.data(), base.size());
-        }
+        string target = redirect_target(location, scheme, host, port);
         if (verbose) error_stream << "Redirect to '" << location << "' (" << target << ")\n";
         string s2, h2, p2, path2, f2;
         if (!split_url(target.c_str(), s2, h2, p2, path2, f2)) {
@@ -290,6 +276,22 @@ int HttpClient::request(const string& scheme, const string& host, const string& 
         return request(s2, h2, p2, path2, file, 0, redirects + 1);
     }
     return (status_code >= 200 && status_code <= 299) ? 1 : 0;
+}
+
+string HttpClient::redirect_target(const string& location, const string& scheme, const string& host,
+                                   const string& port)
+{
+    if (location.prefix_equals_nocase("http:", 5) || location.prefix_equals_nocase("https:", 6)) return location;
+    std::string base = std::string(scheme.c_str()) + "://" + host.c_str() + ":" + port.c_str();
+    std::string rest = location.c_str();
+    if (rest.empty() || rest[0] != '/') base += '/';
+    while (rest.compare(0, 3, "../") == 0) {
+        rest.erase(0, 2);
+        size_t slash = base.rfind('/');
+        if (slash != std::string::npos) base.erase(slash);
+    }
+    base += rest;
+    return string(base.data(), base.size());
 }
 
 string HttpClient::fetch_to_string(const char* url, int kind)

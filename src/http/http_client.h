@@ -72,6 +72,12 @@ public:
     string request_head(const string& scheme, const string& host, const string& port, const string& path,
                         int kind) const;
 
+    // The URL a 302's location leads to from scheme://host:port: an
+    // absolute location as it is, else one on the same server (a relative
+    // one from the server's root).
+    static string redirect_target(const string& location, const string& scheme, const string& host,
+                                  const string& port);
+
     // scheme://host:port/path#fragment; 0 for an empty text, else 1.
     static int split_url(const char* text, string& scheme, string& host, string& port, string& path,
                          string& fragment);
