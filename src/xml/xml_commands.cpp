@@ -208,7 +208,9 @@ int xml_commands(int argc, const char* const* argv)
         std::fprintf(stderr, "File '%s' not found\n", s.file.c_str());
         return 1;
     }
-    s.root.parse_document(data.get(), length);
+    XmlEntityPolicy policy;
+    policy.http_timeout = process_state().timeout;  // "-tmo:"
+    s.root.parse_document(data.get(), length, policy);
     data.reset();  // the tree holds all it needs
 
     s.current = &s.root;

@@ -77,7 +77,11 @@ void read_attributes(XmlParse& node, const char* p, const char* end, NameTable& 
         p = q + 1;
         skip_white(p, end);
         std::string_view value = literal(p, end);
-        if (!name.empty() && !value.empty()) found.emplace_back(names.get(name), string(value.data(), value.size()));
+        if (name.empty() || value.empty()) continue;
+        // References in the value were kept for this (see the tokenizer).
+        string v = std::memchr(value.data(), '&', value.size()) ? xml_unescape(string(value.data(), value.size()))
+                                                                  : string(value.data(), value.size());
+        if (!v.empty()) found.emplace_back(names.get(name), v);
     }
     if (!found.empty()) node.attributes_for_writing().assign(found);
 }
@@ -141,12 +145,15 @@ int32_t node_type(const XmlToken& t)
 
 }  // namespace
 
-void XmlParse::parse_document(const string& text) { parse_document(text.c_str(), text.length()); }
+void XmlParse::parse_document(const string& text, const XmlEntityPolicy& policy)
+{
+    parse_document(text.c_str(), text.length(), policy);
+}
 
-void XmlParse::parse_document(const char* data, size_t length)
+void XmlParse::parse_document(const char* data, size_t length, const XmlEntityPolicy& policy)
 {
     reset();
-    XmlTokenizer tokens(data, length, *this);
+    XmlTokenizer tokens(data, length, *this, policy);
     NameTable names;
     std::vector<XmlParse*> open;
     XmlParse* current = nullptr;

@@ -26,23 +26,25 @@ bool other_scheme(const string& id)
     return n > 1 && std::strncmp(p + n, "://", 3) == 0;
 }
 
-bool load_page(const string& url, size_t limit, string& out)
+// A page of at most limit bytes; a longer one (the client stops reading
+// at the bound) is not loaded.
+bool load_page(const string& url, size_t limit, int timeout, string& out)
 {
-    if (limit == 0) return false;
     HttpsClient client;
+    client.set_timeout(timeout);
     client.body_limit = static_cast<int64_t>(limit);
     string body = client.fetch_to_string(url.c_str(), 0);
-    if (client.cancelled) return false;  // longer than the bound
+    if (client.cancelled) return false;
     // A page that did not come is an empty entity, not its status text.
     out = client.status_code >= 200 && client.status_code <= 299 ? body : string();
     return true;
 }
 
-bool load_file(const string& id, size_t limit, string& out)
+bool load_file(const string& id, size_t limit, bool may_wait, string& out)
 {
     string path = entity_file_path(id);
     FILE* f = std::fopen(path.c_str(), "rb");
-    for (int attempt = 0; !f && attempt < xml_open_retries; ++attempt) {
+    for (int attempt = 0; !f && may_wait && attempt < xml_open_retries; ++attempt) {
         sleep_ms(xml_open_retry_ms);
         f = std::fopen(path.c_str(), "rb");
     }
@@ -67,10 +69,31 @@ bool load_file(const string& id, size_t limit, string& out)
 
 string entity_file_path(const string& system_id) { return to_platform_separators(system_id); }
 
-bool load_external_entity(const string& system_id, size_t limit, string& out)
+bool XmlEntityLoader::load(const string& system_id, size_t limit, string& out)
 {
-    // Only files and pages over HTTP or HTTPS are loaded.
-    if (has_prefix(system_id, "http:") || has_prefix(system_id, "https:")) return load_page(system_id, limit, out);
-    if (other_scheme(system_id)) return false;
-    return load_file(system_id, limit, out);
+    if (!policy_.load_external) return false;
+    std::string key(system_id.c_str(), system_id.length());
+    auto known = loaded_.find(key);
+    if (known != loaded_.end()) {
+        if (!known->second.ok || known->second.content.length() > limit) return false;
+        out = known->second.content;
+        return true;
+    }
+    // Only files and pages over HTTP or HTTPS are loaded, and only so many
+    // of them in one parse; each within the bound the caller gives.
+    if (static_cast<int>(loaded_.size()) >= policy_.max_documents) return false;
+    Loaded l{false, string()};
+    if (has_prefix(system_id, "http:") || has_prefix(system_id, "https:")) {
+        l.ok = load_page(system_id, limit, policy_.http_timeout, l.content);
+    } else if (!other_scheme(system_id)) {
+        bool may_wait = !waited_;
+        if (may_wait && !file_exists(entity_file_path(system_id).c_str())) waited_ = true;
+        l.ok = load_file(system_id, limit, may_wait, l.content);
+    }
+    // A document past the bound is remembered as not loaded only for this
+    // bound: a later reference may have less room still, never more.
+    loaded_.emplace(key, l);
+    if (!l.ok) return false;
+    out = l.content;
+    return true;
 }

@@ -17,6 +17,7 @@
 #include "base/byte_sink.h"
 #include "base/lists.h"
 #include "base/text_string.h"
+#include "xml/xml_entity_loader.h"
 
 // Turns on the navigation traces on standard output ("-dbg"); stays on.
 extern bool xml_debug;
@@ -83,9 +84,10 @@ public:
     bool get_attribute(const char* name, string& value) const;
     void set_attribute(const string& name, const string& value);
 
-    // Resets the node, then builds the tree of the text under it.
-    void parse_document(const string& text);
-    void parse_document(const char* data, size_t length);
+    // Resets the node, then builds the tree of the text under it; the
+    // policy says what external entities may load.
+    void parse_document(const string& text, const XmlEntityPolicy& policy = XmlEntityPolicy());
+    void parse_document(const char* data, size_t length, const XmlEntityPolicy& policy = XmlEntityPolicy());
 
     // The node as indented text. With references_only, an external-entity
     // node is written as its reference alone, not with the content it was

@@ -81,8 +81,8 @@ private:
     bool copied_ = false;
 };
 
-XmlTokenizer::XmlTokenizer(const char* data, size_t length, XmlParse& main_root)
-    : main_root_(main_root), budget_(length * 10 + extra_budget)
+XmlTokenizer::XmlTokenizer(const char* data, size_t length, XmlParse& main_root, const XmlEntityPolicy& policy)
+    : main_root_(main_root), loader_(policy), budget_(length * 10 + extra_budget)
 {
     segments_.reserve(2 * max_depth + 2);  // at most two segments a level
     segments_.push_back(Segment{string(), data, data + length, 0});
@@ -151,7 +151,7 @@ XmlTokenizer::RefResult XmlTokenizer::reference(Collector& c, bool in_tag, XmlTo
             if (!c.empty()) return RefResult::end_before;  // the text before it is a token of its own
             string content;
             // Loaded documents count against the same budget as replacements.
-            if (load_external_entity(ext->second, left - tail, content)) {
+            if (loader_.load(ext->second, left - tail, content)) {
                 string id = ext->second;
                 s.at = ref_end;
                 push(string("</") + string(ref.data() + 1, ref.size() - 1) + ">", depth);
@@ -164,6 +164,13 @@ XmlTokenizer::RefResult XmlTokenizer::reference(Collector& c, bool in_tag, XmlTo
     }
 
     s.at = ref_end;
+    // In a tag the five named and the numeric references stay as they are
+    // until the attribute values have been split off: an unescaped quote
+    // would end a value early, and a declaration keeps its text.
+    if (in_tag) {
+        c.add_run(ref.data(), ref.size());
+        return RefResult::go_on;
+    }
     unescaped_.clear();
     xml_unescape_to(unescaped_, ref.data(), ref.size());
     // A known reference always gets shorter; one left alone keeps its bytes.

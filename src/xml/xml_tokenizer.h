@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/text_string.h"
+#include "xml/xml_entity_loader.h"
 
 class XmlParse;
 
@@ -31,7 +32,7 @@ public:
     static constexpr size_t extra_budget = size_t(1) << 20;
 
     // The entity maps are those of main_root, read afresh at every reference.
-    XmlTokenizer(const char* data, size_t length, XmlParse& main_root);
+    XmlTokenizer(const char* data, size_t length, XmlParse& main_root, const XmlEntityPolicy& policy);
     XmlTokenizer(const XmlTokenizer&) = delete;
     XmlTokenizer& operator=(const XmlTokenizer&) = delete;
 
@@ -72,6 +73,7 @@ private:
     std::string scratch_;
     std::string unescaped_;
     XmlParse& main_root_;
+    XmlEntityLoader loader_;
     size_t budget_;
     size_t expanded_ = 0;
 };
