@@ -62,9 +62,11 @@ void skip_white(const char*& p, const char* end)
     while (p < end && is_white(*p)) ++p;
 }
 
-void read_attributes(XmlParse& node, const char* p, const char* end, NameTable& names)
+// found is the caller's, so that its room is reused from tag to tag.
+void read_attributes(XmlParse& node, const char* p, const char* end, NameTable& names,
+                     std::vector<std::pair<string, string>>& found)
 {
-    std::vector<std::pair<string, string>> found;
+    found.clear();
     for (;;) {
         skip_white(p, end);
         if (p >= end) break;
@@ -155,6 +157,7 @@ void XmlParse::parse_document(const char* data, size_t length, const XmlEntityPo
     reset();
     XmlTokenizer tokens(data, length, *this, policy);
     NameTable names;
+    std::vector<std::pair<string, string>> found;
     std::vector<XmlParse*> open;
     XmlParse* current = nullptr;
     XmlToken t;
@@ -195,7 +198,7 @@ void XmlParse::parse_document(const char* data, size_t length, const XmlEntityPo
         }
         node->self_closed = t.kind == XmlToken::self_contained;
         if (kind == element || kind == instruction)
-            read_attributes(*node, t.data + name_length, t.data + t.length, names);
+            read_attributes(*node, t.data + name_length, t.data + t.length, names, found);
         if (starts_with(text, "?xml ")) read_declaration(*node);
         if (starts_with(text, "!DOCTYPE ")) read_entity_declarations(text, *main_root);
         if (t.kind == XmlToken::self_contained && !open.empty()) current = open.back(), open.pop_back();
