@@ -4,19 +4,16 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "platform/nocase.h"
 
+// The record and its bytes are one block: one allocation per text, not two.
 string::Rep* string::make_rep(const char* a, size_t na, const char* b, size_t nb, uint32_t reserved)
 {
-    char* data = new char[na + nb + 1];
-    Rep* rep;
-    try {
-        rep = new Rep;
-    } catch (...) {
-        delete[] data;
-        throw;
-    }
+    void* block = ::operator new(sizeof(Rep) + na + nb + 1);
+    Rep* rep = new (block) Rep;
+    char* data = reinterpret_cast<char*>(rep + 1);
     if (na) std::memcpy(data, a, na);
     if (nb && b) std::memcpy(data + na, b, nb);  // a null b leaves room to fill
     data[na + nb] = 0;
@@ -29,10 +26,7 @@ string::Rep* string::make_rep(const char* a, size_t na, const char* b, size_t nb
 
 void string::release(Rep* rep)
 {
-    if (--rep->refs == 0) {
-        delete[] rep->data;
-        delete rep;
-    }
+    if (--rep->refs == 0) ::operator delete(rep);
 }
 
 void string::replace_rep(Rep* fresh)

@@ -5,6 +5,7 @@
 #include "engine/base64_filter.h"
 #include "engine/option_state.h"
 #include "base/text_stream.h"
+#include "xml/xml_commands.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ const SpecialMode special_modes[] = {
     {"web-mail forms", &OptionState::web_mode, nullptr},
     {"raw-socket tests", &OptionState::rawsock, nullptr},
     {"SAP multicast tests", &OptionState::sap, nullptr},
-    {"XML commands", &OptionState::xml, nullptr},
+    {"XML commands", &OptionState::xml, xml_commands},
     {"UDP tests", &OptionState::udp, nullptr},
     {"base64 decoding", &OptionState::decode_base64, decode_base64},
     {"base64 encoding", &OptionState::encode_base64, encode_base64},
